@@ -1,0 +1,83 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <termios.h>
+
+#include "SerialPort.h"
+
+namespace fbx {
+
+// Port N is the device named by the environment variable FEROBRIXLAN_PORT<N>
+// when it is set, else /dev/ttyS<N-1>. Empty for numbers below 1.
+std::string portDevicePath(int port);
+
+// The line parameters decoded from a baud-rate index and a line-mode word.
+struct LineSettings {
+    speed_t speed = B0;
+    int baud = 0;
+    int dataBits = 8;
+    char parity = 'n';  // 'n', 'o' or 'e'
+    int stopBits = 1;
+};
+
+// False for a code the layer does not know.
+bool decodeLineSettings(int baudCode, int mode, LineSettings& out);
+
+// Raw mode with the given line parameters: no software or hardware flow
+// control and no input or output translation, so that DC1, DC3, NUL, CR and
+// 128..255 pass unchanged; reads return at once (VMIN 0, VTIME 0).
+void applyLineSettings(const LineSettings& line, termios& t);
+
+// The serial layer over a POSIX terminal device. The descriptor is
+// non-blocking; writes wait, bounded, on the descriptor when the driver's
+// queue is full. On a real UART the driver's output queue is kept to a few
+// characters so that a DC3 from the machine stops the line at once; a
+// pseudo-terminal, which reports no queue, is not held back.
+class PosixSerialPort : public SerialPort {
+public:
+    using DeviceMap = std::function<std::string(int)>;
+    explicit PosixSerialPort(DeviceMap deviceFor = portDevicePath);
+    ~PosixSerialPort() override;
+
+    int sio_open(int port) override;
+    int sio_close(int port) override;
+    int sio_ioctl(int port, int baud, int mode) override;
+    int sio_flowctrl(int port, int mode) override;
+    int sio_DTR(int port, int mode) override;
+    int sio_RTS(int port, int mode) override;
+    int sio_flush(int port, int func) override;
+    int sio_putch(int port, int term) override;
+    int sio_read(int port, char* buf, int len) override;
+    int sio_lstatus(int port) override;
+    void waitForInput(int timeoutMs) override;
+    int nativeHandle() const override { return m_fd; }
+    std::string lastError() const override { return m_lastError; }
+
+    const std::string& devicePath() const { return m_device; }
+    bool isPseudoTerminal() const { return m_isPty; }
+
+    // How long sio_putch waits for room in the driver's queue before it gives
+    // up with SIO_WRITETIMEOUT, and how many characters a real UART may hold.
+    static constexpr int kWriteWaitMs = 100;
+    static constexpr int kMaxQueuedOnUart = 4;
+
+private:
+    bool isOpen(int port) const { return m_fd >= 0 && port == m_port; }
+    // errno after a failed call: SIO_PORTLOST when the device is gone.
+    int fail(const char* what, int err);
+    int setModemLine(int line, int mode);
+    bool waitForQueueRoom();
+
+    DeviceMap m_deviceFor;
+    int m_fd = -1;
+    int m_port = 0;
+    bool m_isPty = false;
+    bool m_haveSaved = false;
+    termios m_saved{};
+    long m_charTimeUs = 1000;
+    std::string m_device;
+    std::string m_lastError;
+};
+
+}  // namespace fbx

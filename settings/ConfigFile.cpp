@@ -1,0 +1,234 @@
+#include "ConfigFile.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace fbx {
+
+namespace {
+
+constexpr char kSeparator = '/';
+
+// Field order of the file, fields 0..20 (21 and 22 carry no field).
+std::array<std::string*, 21> fieldsOf(Settings& s) {
+    return {&s.lastFilePath,   &s.editorPath,     &s.sendView,       &s.receiveView,
+            &s.spareSwitch,    &s.port,           &s.baudRate,       &s.dataBits,
+            &s.stopBits,       &s.parity,         &s.handshake,      &s.code,
+            &s.replaceString1, &s.replaceString2, &s.replaceString3, &s.replaceString4,
+            &s.replaceString5, &s.starterString,  &s.terminationString, &s.serialInterval,
+            &s.mode};
+}
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+bool isLineEnd(char c) { return c == '\r' || c == '\n'; }
+
+// Consumes one separator at pos: a comma, or a line end (CR LF counts as one).
+void skipSeparator(std::string_view text, size_t& pos) {
+    if (pos >= text.size()) return;
+    if (text[pos] == ',') {
+        ++pos;
+    } else if (text[pos] == '\r') {
+        ++pos;
+        if (pos < text.size() && text[pos] == '\n') ++pos;
+    } else if (text[pos] == '\n') {
+        ++pos;
+    }
+}
+
+void appendQuoted(std::string& line, const std::string& value) {
+    line += '"';
+    for (char c : value) {
+        if (c != '"') line += c;
+    }
+    line += '"';
+}
+
+}  // namespace
+
+std::string describeErrno(const std::string& path, int err) {
+    return path + ": " + std::strerror(err);
+}
+
+std::string programDirFrom(std::string currentDir) {
+    if (currentDir.empty() || currentDir.back() != kSeparator) currentDir += kSeparator;
+    return currentDir;
+}
+
+std::string defaultConfigPath(const std::string& programDir) {
+    return programDir + "ferobrixlan.cfg";
+}
+
+std::string formatConfigLine(const Settings& settings, const std::string& configPath) {
+    Settings copy = settings;
+    std::string line;
+    bool first = true;
+    for (std::string* field : fieldsOf(copy)) {
+        if (!first) line += ',';
+        first = false;
+        appendQuoted(line, *field);
+    }
+    line += ',';
+    appendQuoted(line, configPath);
+    line += ",\"\",";
+    appendQuoted(line, std::to_string(settings.sendingEdit));
+    line += "\r\n";
+    return line;
+}
+
+std::vector<std::string> readConfigValues(std::string_view text, int maxValues) {
+    std::vector<std::string> values;
+    size_t pos = 0;
+    while (static_cast<int>(values.size()) < maxValues && pos < text.size()) {
+        while (pos < text.size() && isBlank(text[pos])) ++pos;
+        if (pos < text.size() && text[pos] == '"') {
+            size_t close = text.find('"', pos + 1);
+            if (close == std::string_view::npos) {
+                // An unmatched quote runs to the end of the file.
+                values.emplace_back(text.substr(pos + 1));
+                pos = text.size();
+                break;
+            }
+            values.emplace_back(text.substr(pos + 1, close - pos - 1));
+            pos = close + 1;
+            while (pos < text.size() && text[pos] != ',' && !isLineEnd(text[pos])) ++pos;
+        } else {
+            size_t end = pos;
+            while (end < text.size() && text[end] != ',' && !isLineEnd(text[end])) ++end;
+            values.emplace_back(text.substr(pos, end - pos));
+            pos = end;
+        }
+        skipSeparator(text, pos);
+    }
+    return values;
+}
+
+bool parseSendingEdit(std::string_view text, std::int16_t& out) {
+    size_t b = 0, e = text.size();
+    while (b < e && isBlank(text[b])) ++b;
+    while (e > b && isBlank(text[e - 1])) --e;
+    std::string_view t = text.substr(b, e - b);
+    if (t.empty()) return false;
+    size_t i = 0;
+    bool negative = false;
+    if (t[i] == '+' || t[i] == '-') negative = t[i++] == '-';
+    // Integer and fraction digits; the value only needs to be known well
+    // enough to decide the 16-bit range, so long digit runs are capped.
+    double value = 0;
+    bool digits = false;
+    while (i < t.size() && t[i] >= '0' && t[i] <= '9') {
+        if (value < 1e9) value = value * 10 + (t[i] - '0');
+        digits = true;
+        ++i;
+    }
+    double fraction = 0, scale = 1;
+    if (i < t.size() && t[i] == '.') {
+        ++i;
+        while (i < t.size() && t[i] >= '0' && t[i] <= '9') {
+            if (scale < 1e12) {
+                scale *= 10;
+                fraction += (t[i] - '0') / scale;
+            }
+            digits = true;
+            ++i;
+        }
+    }
+    if (!digits || i != t.size()) return false;
+    double number = std::floor(negative ? -(value + fraction) : value + fraction);
+    if (number < -32768 || number > 32767) return false;
+    out = static_cast<std::int16_t>(number);
+    return true;
+}
+
+bool parseConfig(std::string_view text, Settings& settings) {
+    std::vector<std::string> values = readConfigValues(text);
+    if (static_cast<int>(values.size()) < kConfigValueCount) return false;
+    auto fields = fieldsOf(settings);
+    for (size_t i = 0; i < fields.size(); ++i) *fields[i] = values[i];
+    return parseSendingEdit(values[23], settings.sendingEdit);
+}
+
+Status readWholeFile(const std::string& path, std::string& out) {
+    out.clear();
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return Status::fileError(describeErrno(path, errno));
+    char buffer[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            int err = errno;
+            ::close(fd);
+            return Status::fileError(describeErrno(path, err));
+        }
+        if (n == 0) break;
+        out.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return Status::ok();
+}
+
+namespace {
+
+Status writeFd(int fd, const std::string& path, std::string_view bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            int err = errno;
+            ::close(fd);
+            return Status::fileError(describeErrno(path, err));
+        }
+        done += static_cast<size_t>(n);
+    }
+    if (::close(fd) != 0) return Status::fileError(describeErrno(path, errno));
+    return Status::ok();
+}
+
+}  // namespace
+
+Status writeWholeFile(const std::string& path, std::string_view bytes) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) return Status::fileError(describeErrno(path, errno));
+    return writeFd(fd, path, bytes);
+}
+
+Status appendToFile(const std::string& path, std::string_view bytes, bool create) {
+    int flags = O_WRONLY | O_APPEND | O_CLOEXEC | (create ? O_CREAT : 0);
+    int fd = ::open(path.c_str(), flags, 0666);
+    if (fd < 0) return Status::fileError(describeErrno(path, errno));
+    return writeFd(fd, path, bytes);
+}
+
+LoadOutcome loadSettings(Settings& settings, const std::string& configPath, LoadPurpose purpose) {
+    LoadOutcome outcome;
+    std::string text;
+    if (readWholeFile(configPath, text).isOk() && parseConfig(text, settings)) {
+        outcome.loaded = true;
+        return outcome;
+    }
+    outcome.defaultsTaken = true;
+    if (purpose == LoadPurpose::Startup) {
+        outcome.writeStatus = resetSettings(settings, configPath);
+        outcome.defaultsWritten = outcome.writeStatus.isOk();
+    } else {
+        settings = Settings{};
+    }
+    return outcome;
+}
+
+Status saveSettings(const Settings& settings, const std::string& configPath) {
+    return writeWholeFile(configPath, formatConfigLine(settings, configPath));
+}
+
+Status resetSettings(Settings& settings, const std::string& configPath) {
+    settings = Settings{};
+    // The record of defaults has field 21 empty.
+    return writeWholeFile(configPath, formatConfigLine(settings, std::string()));
+}
+
+}  // namespace fbx

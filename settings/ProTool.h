@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+
+#include "Settings.h"
+
+namespace fbx {
+
+// Recomputes the serial codes from port, baudRate, parity, dataBits and
+// stopBits. A text that matches no row of the code table leaves its code as
+// it was (0 if it was never set).
+void ProTool(const Settings& settings, SerialCodes& codes);
+
+// The main window's status line, e.g.
+// "Software Handshake     comm port=1       9600,7,2     e      NOMAL".
+std::string statusLineText(const Settings& settings);
+
+// The text of the first-run greeting and its title.
+inline constexpr const char* kWelcomeText = "Welcome enter the Ferolan  ";
+inline constexpr const char* kWelcomeTitle = "Welcome Use Me";
+
+}  // namespace fbx
