@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QString>
+
+#include "Message.h"
+
+class QWidget;
+class QPrinter;
+
+namespace fbx::ui {
+
+// What a file dialog is asked: its title, filter and starting name.
+struct FileQuestion {
+    QString title;
+    QString filter;  // e.g. "*.txt" or "*.*|*.*"
+    QString fileName;
+};
+
+// Every message box, file dialog and print dialog of the window program goes
+// through the current handler. The default one shows the real dialogs; tests
+// install one that answers and records what was asked.
+class PromptHandler {
+public:
+    virtual ~PromptHandler() = default;
+    virtual Answer ask(QWidget* parent, const Message& message) = 0;
+    // Empty when cancelled.
+    virtual QString openFileName(QWidget* parent, const FileQuestion& question) = 0;
+    virtual QString saveFileName(QWidget* parent, const FileQuestion& question) = 0;
+    // Lets the operator choose the printer; false when cancelled.
+    // hasSelection: the range offered is the selection, else all pages.
+    virtual bool preparePrinter(QWidget* parent, QPrinter& printer, const QString& title,
+                                bool hasSelection) = 0;
+};
+
+// The handler in force (the real dialogs unless a test installed another).
+PromptHandler& prompts();
+// Installs a handler; nullptr restores the real dialogs. The caller keeps
+// ownership.
+void setPromptHandler(PromptHandler* handler);
+
+// Shorthands through the handler in force.
+Answer ask(QWidget* parent, const Message& message);
+QString openFileName(QWidget* parent, const FileQuestion& question);
+QString saveFileName(QWidget* parent, const FileQuestion& question);
+
+// Turns a "*.txt" or "*.*|*.*" filter into the file dialog's form.
+QString dialogFilter(const QString& filter);
+
+}  // namespace fbx::ui
