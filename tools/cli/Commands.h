@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "Settings.h"
+
 namespace fbx::cli {
 
 using Args = std::vector<std::string>;
@@ -12,6 +14,16 @@ int runSettings(const Args& args);
 int runSend(const Args& args);
 int runReceive(const Args& args);
 int runNumber(const Args& args);
+
+struct Loaded {
+    Settings settings;
+    SerialCodes codes;
+    std::string configPath;
+};
+// Takes --config PATH from args (default ferobrixlan.cfg in the current
+// directory) and loads it, creating it with the defaults when missing or
+// damaged; says so on standard error.
+Loaded loadConfiguration(Args& args);
 
 // Reads "--name VALUE" from args (removing both); false when absent.
 bool takeOption(Args& args, const std::string& name, std::string& value);

@@ -63,6 +63,9 @@ int main(int argc, char** argv) {
     std::string command = argv[1];
     fbx::cli::Args args(argv + 2, argv + argc);
     if (command == "settings") return fbx::cli::runSettings(args);
+    if (command == "send") return fbx::cli::runSend(args);
+    if (command == "receive") return fbx::cli::runReceive(args);
+    if (command == "number") return fbx::cli::runNumber(args);
     std::fprintf(stderr, "ferobrixlan-cli: unknown command '%s'\n\n%s", command.c_str(), kUsage);
     return 2;
 }

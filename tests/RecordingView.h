@@ -1,0 +1,80 @@
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "TransferView.h"
+
+namespace fbx::test {
+
+// A transfer view that remembers the last state of every element and every
+// question asked, and answers from a script (OK / Yes by default).
+class RecordingView : public TransferView {
+public:
+    std::map<Element, std::string> text;
+    std::map<Element, bool> visible;
+    std::map<Element, bool> enabled;
+    std::int64_t progressMax = -1, progressValue = -1;
+    int progressUpdates = 0;
+    std::string loaded;
+    std::vector<std::int64_t> highlights;
+    std::vector<std::string> received;
+    std::vector<Message> asked;
+    std::deque<Answer> answers;
+    std::function<void(const Message&)> onAsk;
+    std::deque<std::string> files;
+    int closes = 0;
+    std::vector<bool> activity;
+
+    std::string operator[](Element e) const {
+        auto it = text.find(e);
+        return it == text.end() ? std::string() : it->second;
+    }
+    std::string status() const { return (*this)[Element::StatusLine]; }
+    std::string start() const { return (*this)[Element::StartButton]; }
+    std::string quit() const { return (*this)[Element::QuitButton]; }
+    bool isEnabled(Element e) const {
+        auto it = enabled.find(e);
+        return it == enabled.end() || it->second;
+    }
+    std::vector<std::string> askedTexts() const {
+        std::vector<std::string> t;
+        for (const Message& m : asked) t.push_back(m.text);
+        return t;
+    }
+
+    void setText(Element e, const std::string& t) override { text[e] = t; }
+    void setVisible(Element e, bool v) override { visible[e] = v; }
+    void setEnabled(Element e, bool v) override { enabled[e] = v; }
+    void setProgress(std::int64_t max, std::int64_t value) override {
+        progressMax = max;
+        progressValue = value;
+        ++progressUpdates;
+    }
+    void loadText(const std::string& t) override { loaded = t; }
+    void highlightHeldLine(std::int64_t position) override { highlights.push_back(position); }
+    void showReceived(const std::string& tail) override { received.push_back(tail); }
+    Answer ask(const Message& m) override {
+        asked.push_back(m);
+        if (onAsk) onAsk(m);
+        if (!answers.empty()) {
+            Answer a = answers.front();
+            answers.pop_front();
+            return a;
+        }
+        return m.buttons == Buttons::YesNo ? Answer::Yes : Answer::Ok;
+    }
+    std::string chooseFile(const std::string&, const std::string&) override {
+        if (files.empty()) return {};
+        std::string f = files.front();
+        files.pop_front();
+        return f;
+    }
+    void transferActive(bool active) override { activity.push_back(active); }
+    void closeWindow() override { ++closes; }
+};
+
+}  // namespace fbx::test

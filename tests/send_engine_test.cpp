@@ -1,0 +1,417 @@
+#include <gtest/gtest.h>
+
+#include "EiaCodes.h"
+#include "EngineHarness.h"
+#include "SendEngine.h"
+#include "Statistics.h"
+
+using namespace fbx;
+using fbx::test::repeat;
+
+namespace {
+
+const std::string kDwell = "G4X0.001\r\n";
+const std::string kProgram = "G01 X10\r\nG01 X20\r\nM30\r\n";
+
+struct Send : ::testing::Test, fbx::test::EngineHarness<SendEngine> {
+    SendEngine& open(const std::string& text, const std::string& mode = "NOMAL") {
+        settings.mode = mode;
+        SendEngine& e = make();
+        EXPECT_TRUE(e.open(text));
+        return e;
+    }
+    void machineSays(std::initializer_list<int> bytes) { port.queueInput(bytes); }
+    // Starts a DNC send and lets the machine give its start signal.
+    void startDnc() {
+        engine->startPressed();
+        step(3);
+        machineSays({17});
+        ASSERT_TRUE(stepUntil([&] { return view.status() == "   Send Start>>   "; }));
+    }
+};
+
+}  // namespace
+
+TEST_F(Send, NomalSendsAtOnceUpperCasedAndTrimmed) {
+    open("  g01 x1.5 (comment)\r\nm30\r\n  ");
+    EXPECT_EQ(view.status(), "Read");
+    EXPECT_EQ(view.start(), "Send");
+    EXPECT_EQ(view.quit(), "Quit");
+    EXPECT_EQ(view[Element::Amount], "29");
+    engine->startPressed();
+    EXPECT_EQ(view.status(), "   Send Start>>   ");
+    step(2);
+    EXPECT_EQ(port.written, "G");  // nothing needed from the machine
+    ASSERT_TRUE(stepUntil([&] { return engine->finished(); }));
+    EXPECT_EQ(port.written, "G01 X1.5 (COMMENT)\r\nM30\r\n");
+    EXPECT_EQ(view.status(), "finish");
+    EXPECT_EQ(view.start(), "finish");
+    EXPECT_EQ(view[Element::AmountSent], "25");
+    EXPECT_EQ(view.progressValue, 25);
+    EXPECT_EQ(engine->outcome(), Outcome::Finished);
+    engine->startPressed();  // after "finish" the start button closes the window
+    EXPECT_TRUE(engine->closed());
+    EXPECT_EQ(port.calls.back().op, "close");
+}
+
+TEST_F(Send, StateTableOfADncTransfer) {
+    settings.sendingEdit = 1;
+    open(kProgram, "DNC");
+    EXPECT_EQ((std::vector<std::string>{view.status(), view.start(), view.quit()}),
+              (std::vector<std::string>{"Read", "Send", "Quit"}));
+    engine->startPressed();
+    EXPECT_EQ((std::vector<std::string>{view.status(), view.start(), view.quit()}),
+              (std::vector<std::string>{"Waiting Machine Receive Singnal", "Send", "Quit"}));
+    machineSays({'x', 'y'});  // anything but DC1 is dropped while waiting
+    step(20);
+    EXPECT_EQ(port.written, "");
+    machineSays({17});
+    ASSERT_TRUE(stepUntil([&] { return !port.written.empty(); }));
+    EXPECT_EQ((std::vector<std::string>{view.status(), view.start(), view.quit()}),
+              (std::vector<std::string>{"   Send Start>>   ", "Send", "hold on"}));
+    EXPECT_TRUE(view.visible[Element::ResendButton]);
+
+    engine->quitPressed();  // hold asked
+    EXPECT_EQ((std::vector<std::string>{view.status(), view.start(), view.quit()}),
+              (std::vector<std::string>{"Hold on", "Keep on", "Aband on"}));
+    EXPECT_TRUE(view.isEnabled(Element::TextBox));
+    ASSERT_TRUE(stepUntilWritten("\r\n" + kDwell + kDwell));
+    EXPECT_EQ(port.written.substr(0, 9 + 10), "G01 X10\r\n" + kDwell);
+    EXPECT_TRUE(engine->holding());
+    EXPECT_EQ(view.highlights, (std::vector<std::int64_t>{10}));  // on the next line
+
+    // "Keep on" in the middle of a dwell block: the block is finished first.
+    ASSERT_TRUE(stepUntilWritten("G4X"));
+    engine->startPressed();
+    EXPECT_FALSE(view.isEnabled(Element::TextBox));
+    ASSERT_TRUE(stepUntil([&] { return !engine->holding(); }));
+    EXPECT_EQ((std::vector<std::string>{view.status(), view.start(), view.quit()}),
+              (std::vector<std::string>{"Send start>>", "Send", "hold on"}));
+    ASSERT_TRUE(stepUntil([&] { return engine->finished(); }));
+    const std::string& w = port.written;
+    size_t blocks = (w.size() - kProgram.size()) / kDwell.size();
+    EXPECT_EQ(w, "G01 X10\r\n" + repeat(kDwell, static_cast<int>(blocks)) + "G01 X20\r\nM30\r\n");
+    EXPECT_EQ((std::vector<std::string>{view.status(), view.start(), view.quit()}),
+              (std::vector<std::string>{"finish", "finish", "hold on"}));
+
+    engine->resendPressed();
+    EXPECT_EQ((std::vector<std::string>{view.status(), view.start(), view.quit()}),
+              (std::vector<std::string>{"Ready", "Send", "Quit"}));
+    engine->quitPressed();  // closing: the close timer ends it 1000 ms later
+    clock.advance(999);
+    engine->step();
+    EXPECT_FALSE(engine->closed());
+    clock.advance(1);
+    engine->step();
+    EXPECT_TRUE(engine->closed());
+}
+
+TEST_F(Send, AbandonDuringAHoldClosesAtOnce) {
+    open(kProgram, "DNC");
+    startDnc();
+    engine->quitPressed();
+    ASSERT_TRUE(stepUntil([&] { return engine->holding(); }));
+    engine->quitPressed();  // "Aband on"
+    step(2);
+    EXPECT_TRUE(engine->closed());
+    EXPECT_EQ(engine->outcome(), Outcome::Stopped);
+}
+
+TEST_F(Send, HoldWaitsForTheCrAndLfThatDc3KeptBack) {
+    open(kProgram, "DNC");
+    startDnc();
+    engine->quitPressed();
+    // The machine stops the line just before the CR, and again before the LF.
+    bool stoppedBeforeCr = false, stoppedBeforeLf = false;
+    port.onPut = [&](std::uint8_t b) {
+        if (port.written == "G01 X10" && !stoppedBeforeCr) {
+            stoppedBeforeCr = true;
+            port.queueInput({19});
+        } else if (b == '\r' && !stoppedBeforeLf) {
+            stoppedBeforeLf = true;
+            port.queueInput({19});
+        }
+    };
+    ASSERT_TRUE(stepUntilWritten("X10"));
+    step(50);
+    EXPECT_EQ(port.written, "G01 X10");  // held: no CR, and no dwell glued to the line
+    machineSays({17});
+    ASSERT_TRUE(stepUntilWritten("X10\r"));
+    step(50);
+    EXPECT_EQ(port.written, "G01 X10\r");  // the LF obeys DC3 too
+    machineSays({17});
+    ASSERT_TRUE(stepUntilWritten(kDwell + kDwell));
+    EXPECT_EQ(port.written.substr(0, 19), "G01 X10\r\n" + kDwell);
+}
+
+TEST_F(Send, HoldWithoutAnotherCrSendsToTheEnd) {
+    open("G01 X10\r\nM30", "DNC");
+    startDnc();
+    ASSERT_TRUE(stepUntilWritten("G01 X10\r\n"));
+    engine->quitPressed();
+    ASSERT_TRUE(stepUntil([&] { return engine->finished(); }));
+    EXPECT_EQ(port.written, "G01 X10\r\nM30");
+}
+
+TEST_F(Send, KeepOnBeforeTheHoldBeginsWithdrawsIt) {
+    open(kProgram, "DNC");
+    startDnc();
+    engine->quitPressed();
+    engine->startPressed();
+    EXPECT_EQ(view.start(), "Send");
+    ASSERT_TRUE(stepUntil([&] { return engine->finished(); }));
+    EXPECT_EQ(port.written, kProgram);
+}
+
+TEST_F(Send, Dc3AndDc1InOneReadBothOrders) {
+    open(repeat("G01 X1\r\n", 20));
+    engine->startPressed();
+    ASSERT_TRUE(stepUntilWritten("G01"));
+    machineSays({19, 17});  // stop and go again: sending goes on
+    size_t before = port.written.size();
+    step(20);
+    EXPECT_GT(port.written.size(), before + 5);
+    machineSays({17, 19});  // go then stop: held
+    step(4);
+    before = port.written.size();
+    step(50);
+    EXPECT_EQ(port.written.size(), before);
+    EXPECT_EQ(engine->pollState().xoffHold, 1);
+    machineSays({17});
+    ASSERT_TRUE(stepUntil([&] { return engine->finished(); }));
+    EXPECT_EQ(port.written, repeat("G01 X1\r\n", 20));
+}
+
+TEST_F(Send, DsrGatesOnlyWithBrix) {
+    port.dsr = false;
+    open(kProgram);
+    engine->startPressed();
+    ASSERT_TRUE(stepUntil([&] { return engine->finished(); }));
+    EXPECT_EQ(port.written, kProgram);  // "Soft": DSR off does not matter
+    EXPECT_EQ(port.lineStatusReads, 0);
+
+    settings.handshake = "Brix";
+    port.written.clear();
+    open(kProgram, "Data In/Out");
+    engine->startPressed();
+    machineSays({17});
+    step(50);
+    EXPECT_EQ(port.written, "");  // DC1 is not enough while DSR is off
+    port.dsr = true;
+    ASSERT_TRUE(stepUntil([&] { return engine->finished(); }));
+    EXPECT_EQ(port.written, kProgram);
+}
+
+TEST_F(Send, ResendDuringSendingRearmsFromTheFirstCharacter) {
+    open(kProgram, "Data In/Out");
+    engine->startPressed();
+    machineSays({17});
+    ASSERT_TRUE(stepUntilWritten("G01 X"));
+    engine->resendPressed();
+    step(3);
+    EXPECT_EQ(port.written, "G01 X1");  // the character already taken still goes out
+    EXPECT_EQ(view.status(), "Ready");
+    EXPECT_EQ(view[Element::Elapsed], "0 : 0 : 0");
+    EXPECT_EQ(view[Element::Remaining], "0 : 0 : 0");
+    EXPECT_EQ(view[Element::WordsPerSecond], "0");
+    EXPECT_EQ(view[Element::AmountSent], std::to_string(kProgram.size()));
+    EXPECT_FALSE(engine->finished());
+    EXPECT_EQ(std::count(port.calls.begin(), port.calls.end(),
+                         MemorySerialPort::Call{"flush", 2}),
+              2);
+
+    port.written.clear();
+    engine->startPressed();
+    step(20);
+    EXPECT_EQ(port.written, "");  // waits for DC1 again
+    machineSays({17});
+    ASSERT_TRUE(stepUntil([&] { return engine->finished(); }));
+    EXPECT_EQ(port.written, kProgram);
+}
+
+TEST_F(Send, QuitAndEscClose) {
+    open(kProgram, "DNC");
+    engine->startPressed();
+    step(5);
+    engine->quitPressed();  // before DC1: no hold, the wait ends
+    step(1);
+    EXPECT_TRUE(engine->closed());
+    EXPECT_EQ(port.written, "");
+
+    open(kProgram, "NOMAL");
+    engine->startPressed();
+    ASSERT_TRUE(stepUntilWritten("G0"));
+    engine->quitPressed();
+    step(1);
+    EXPECT_EQ(port.written, "G01");  // the byte of the pass in flight still goes out
+    EXPECT_TRUE(engine->closed());  // at once, without the close timer
+}
+
+TEST_F(Send, StatisticsOncePerSecondAndFrozenDuringAHold) {
+    EXPECT_EQ(formatHms(125), "0 : 2 : 5");
+    EXPECT_EQ(formatHms(3600 * 30 + 61), "30 : 1 : 1");
+    msPerStep = 200;  // five characters a second
+    open(repeat("G01 X1\r\n", 200), "DNC");
+    startDnc();
+    ASSERT_TRUE(stepUntil([&] { return engine->elapsedSeconds() == 4; }));
+    EXPECT_EQ(view[Element::Elapsed], "0 : 0 : 4");
+    EXPECT_EQ(view[Element::WordsPerSecond], "5");
+    EXPECT_EQ(view[Element::AmountSent], std::to_string(engine->sendPosition()));
+    EXPECT_EQ(view[Element::Remaining],
+              formatHms(remainingSeconds(1600, engine->sendPosition(), 4)));
+
+    engine->quitPressed();
+    ASSERT_TRUE(stepUntil([&] { return engine->holding(); }));
+    const std::string elapsed = view[Element::Elapsed];
+    step(5000);  // a hold of more than eight minutes
+    EXPECT_EQ(view[Element::Elapsed], elapsed);
+    engine->startPressed();
+    ASSERT_TRUE(stepUntil([&] { return !engine->holding(); }));
+    step(3);
+    EXPECT_LE(engine->elapsedSeconds(), 6);
+}
+
+TEST_F(Send, SendViewOffFreezesTimesAndProgressButNotCounts) {
+    settings.sendView = "OFF";
+    msPerStep = 200;
+    open(repeat("G01 X1\r\n", 50));
+    engine->startPressed();
+    int progressBefore = view.progressUpdates;
+    ASSERT_TRUE(stepUntil([&] { return engine->elapsedSeconds() == 3; }));
+    EXPECT_EQ(view[Element::Elapsed], "0 : 0 : 0");
+    EXPECT_EQ(view[Element::Remaining], "0 : 0 : 0");
+    EXPECT_EQ(view.progressUpdates, progressBefore);
+    EXPECT_EQ(view[Element::WordsPerSecond], "5");
+    EXPECT_NE(view[Element::AmountSent], "0");
+}
+
+TEST_F(Send, ElapsedTimeRunsPastNineHours) {
+    msPerStep = 1000;  // one character a second
+    open(std::string(70000, 'X'));
+    engine->startPressed();
+    ASSERT_TRUE(stepUntil([&] { return engine->finished(); }, 300000));
+    EXPECT_GT(engine->elapsedSeconds(), 69990);
+    step(1);
+    EXPECT_NE(view[Element::Elapsed], formatHms(32767));
+}
+
+TEST_F(Send, EiaTranslatesEveryByteOnceRuleTargetsIncluded) {
+    settings.code = "EIA";
+    settings.replaceString2 = "[65][0][98 67]";  // "A" -> "bC"
+    open("xA9 b%\r\n");
+    engine->startPressed();
+    ASSERT_TRUE(stepUntil([&] { return engine->finished(); }));
+    std::string expected;
+    for (char c : std::string("XBC9 B%\r\n")) expected += static_cast<char>(ToEiaCode(c, true));
+    EXPECT_EQ(port.written, expected);
+    EXPECT_EQ(static_cast<unsigned char>(port.written[1]), 0x62);  // "B", not upper-cased 0x42
+}
+
+TEST_F(Send, EiaDwellBlocksAreTranslatedToo) {
+    settings.code = "EIA";
+    open("G1\r\nG2\r\n", "DNC");
+    startDnc();
+    engine->quitPressed();
+    ASSERT_TRUE(stepUntil([&] { return port.written.size() >= 4 + 10; }));
+    std::string dwell;
+    for (char c : kDwell) dwell += static_cast<char>(ToEiaCode(c, true));
+    EXPECT_EQ(port.written.substr(4, 10), dwell);
+}
+
+TEST_F(Send, ALostPortEndsTheSendAndShowsWhatWentOut) {
+    open(repeat("G01 X1\r\n", 10));
+    engine->startPressed();
+    int sent = 0;
+    port.onPut = [&](std::uint8_t) {
+        if (++sent == 13) port.pullCable();
+    };
+    ASSERT_TRUE(stepUntil([&] { return !view.asked.empty(); }));
+    step(10);
+    EXPECT_EQ(port.written.size(), 13u);
+    ASSERT_EQ(view.asked.size(), 1u);
+    EXPECT_EQ(view.asked[0].text, "Port error");
+    EXPECT_EQ(view.asked[0].title, "System Warm");
+    EXPECT_EQ(view.asked[0].icon, Icon::Stop);
+    EXPECT_EQ(view[Element::AmountSent], "13");
+    EXPECT_NE(view.status(), "finish");
+    EXPECT_EQ(engine->outcome(), Outcome::PortLost);
+    engine->quitPressed();
+    EXPECT_TRUE(engine->closed());
+}
+
+TEST_F(Send, AWriteThatTimesOutIsRetriedNotDropped) {
+    open("G01 X1\r\n");
+    engine->startPressed();
+    port.timeOutWrites(3);
+    ASSERT_TRUE(stepUntil([&] { return engine->finished(); }));
+    EXPECT_EQ(port.written, "G01 X1\r\n");
+}
+
+TEST_F(Send, OpeningFailuresAndShortFiles) {
+    port.openResult = SIO_OPENFAIL;
+    SendEngine& e = make();
+    EXPECT_FALSE(e.open(kProgram));
+    EXPECT_EQ(view.askedTexts(), (std::vector<std::string>{"Port error"}));
+    EXPECT_TRUE(e.closed());
+
+    port.openResult = SIO_OK;
+    port.ioctlResult = SIO_BADPARM;
+    view.asked.clear();
+    SendEngine& f = make();
+    EXPECT_FALSE(f.open(kProgram));
+    EXPECT_EQ(view.askedTexts(), (std::vector<std::string>{"Communication seting error"}));
+    EXPECT_EQ(port.calls.back().op, "close");
+
+    port.ioctlResult = SIO_OK;
+    view.asked.clear();
+    view.answers = {Answer::Cancel};
+    open("G0\n");  // three characters: the window asks again
+    EXPECT_EQ(view.askedTexts(), (std::vector<std::string>{"Data empty open nevtile?"}));
+    EXPECT_EQ(engine->totalLength(), 0);
+    EXPECT_FALSE(engine->closed());
+}
+
+TEST_F(Send, DuplicateTriggersAreReportedAtOpening) {
+    settings.replaceString1 = "[67][0][65]";
+    settings.starterString = "[67][0][66]";
+    open("ACCA");
+    EXPECT_EQ(view.askedTexts(), (std::vector<std::string>{"取代字有重覆是否要重新定義?"}));
+    EXPECT_EQ(view.asked[0].title, "Replace error");
+    EXPECT_EQ(view.asked[0].buttons, Buttons::YesNo);
+    EXPECT_EQ(engine->sendBuffer(), "AAAA");
+}
+
+TEST_F(Send, EditsOnlyAfterTheNextUnsentCharacterOfTheTextBeingSent) {
+    settings.sendingEdit = 1;
+    settings.replaceString1 = "[35][0][40 41]";  // "#" -> "()": lengths change
+    open("G01#X1\r\nG02 X2\r\nG03 X3\r\n", "DNC");
+    EXPECT_EQ(view.loaded, "G01()X1\r\nG02 X2\r\nG03 X3\r\n");
+    EXPECT_FALSE(engine->editSendBuffer(0, 1, "N"));  // the next unsent character
+    EXPECT_TRUE(engine->editSendBuffer(1, 0, "1"));    // before the start, after it
+    EXPECT_EQ(engine->sendBuffer(), "G101()X1\r\nG02 X2\r\nG03 X3\r\n");
+    startDnc();
+    EXPECT_FALSE(engine->editSendBuffer(20, 1, "Y"));  // sending: the box is closed
+    engine->quitPressed();
+    ASSERT_TRUE(stepUntil([&] { return engine->holding(); }));
+    const std::int64_t next = engine->sendPosition();  // 1-based: "G" of "G02"
+    EXPECT_EQ(engine->sendBuffer()[next - 1], 'G');
+    EXPECT_FALSE(engine->editSendBuffer(next - 1, 1, "X"));
+    EXPECT_FALSE(engine->editSendBuffer(3, 1, "X"));
+    EXPECT_TRUE(engine->editSendBuffer(next + 3, 2, "Y7"));  // "X2" -> "Y7"
+    EXPECT_TRUE(engine->replaceUnsent("03 Z9\r\nM30\r\n"));
+    EXPECT_FALSE(engine->editSendBuffer(next, 100, ""));  // past the end
+    engine->startPressed();
+    EXPECT_EQ(engine->firstEditablePosition(), -1);
+    ASSERT_TRUE(stepUntil([&] { return engine->finished(); }));
+    const std::string& w = port.written;
+    EXPECT_EQ(w.substr(0, 10), "G101()X1\r\n");
+    EXPECT_EQ(w.substr(w.size() - 13), "G03 Z9\r\nM30\r\n");
+}
+
+TEST_F(Send, WithoutSendingEditTheBoxShowsTheFilesHeadAndStaysClosed) {
+    std::string text = std::string(1500, 'X') + "\r\n";
+    open(text);
+    EXPECT_EQ(view.loaded, std::string(1000, 'X'));
+    EXPECT_FALSE(view.isEnabled(Element::TextBox));
+    EXPECT_EQ(engine->firstEditablePosition(), -1);
+}

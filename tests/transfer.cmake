@@ -1,0 +1,2 @@
+fbx_add_gtest(send_engine_test SOURCES send_engine_test.cpp LIBS fbx_transfer)
+fbx_add_gtest(receive_engine_test SOURCES receive_engine_test.cpp LIBS fbx_transfer)

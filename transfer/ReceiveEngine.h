@@ -1,0 +1,80 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "ReceivedFile.h"
+#include "TransferEngine.h"
+
+namespace fbx {
+
+// Receives one program that the machine punches out into a file. In
+// "NOMAL" everything from the first byte on is kept until the operator quits;
+// in the mark modes ("Data In/Out", "DNC") the file holds the program from its
+// first "%" through its second "%", whatever the reads brought before the
+// first one. Every byte passes through the EIA table when the tape code is
+// EIA; NUL bytes are never stored; a processing rule's target follows its
+// trigger. Around each hand-over of received text the machine is held with
+// XOFF and released with XON; more than 10000 pending characters are
+// appended to the file.
+//
+// Nothing received is dropped silently: a file that cannot be written keeps
+// the text pending (the operator is told once, the write is retried at the
+// next hand-over and a removed file is created anew), and a final save that
+// fails puts the text into a rescue file and says where.
+class ReceiveEngine : public TransferEngine {
+public:
+    using TransferEngine::TransferEngine;
+
+    // The target file must have been prepared (ReceivedFile::prepare). False
+    // when the window closed at once.
+    bool open(const std::string& targetPath);
+
+    void startPressed() override;  // "finishing": the quit path
+    void quitPressed() override;
+    bool closeRequested() override;
+    void abandon() override;
+
+    const std::string& pendingText() const { return m_pendingText; }
+    std::int64_t receivedTotal() const { return m_receivedTotal; }
+    bool receiveStarted() const { return m_receiveStarted; }
+    // Where the text went when the target could not take it (empty if never).
+    const std::string& rescuePath() const { return m_rescuePath; }
+
+    static constexpr std::int64_t kPollDelayMs = 500;
+    static constexpr size_t kAppendThreshold = 10000;
+
+protected:
+    StepResult doStep() override;
+    void onCloseTimer() override { m_receiveStop = 1; }
+
+private:
+    void onReceivedCode(std::uint8_t code);
+    void onPercentMark();
+    void showReceived();
+    // Writes the pending text to the file; on failure it stays pending and
+    // the operator is told once.
+    void appendPending();
+    // The last write of a reception; a failure rescues the text.
+    void finalAppend();
+    void finalSaveIncomplete();
+    void rescue(const Status& failure, const std::string& text);
+    // Ends the reception as the operator's OK to "Quit receiving?" does.
+    void quit(bool askFirst);
+    void saveAfterLoss();
+    bool putControl(std::uint8_t byte);
+
+    ReceivedFile m_file{""};
+    std::string m_receiveChunk;
+    std::string m_pendingText;
+    std::int64_t m_receivedTotal = 0;
+    bool m_receiveStarted = false;
+    int m_receiveStop = 0;
+    int m_stopRequested = 0;
+    std::int64_t m_pollFrom = 0;
+    bool m_writeFailureTold = false;
+    bool m_lost = false;
+    std::string m_rescuePath;
+};
+
+}  // namespace fbx

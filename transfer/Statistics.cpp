@@ -1,0 +1,18 @@
+#include "Statistics.h"
+
+namespace fbx {
+
+std::string formatHms(std::int64_t t) {
+    if (t < 0) t = 0;
+    return std::to_string(t / 60 / 60) + " : " + std::to_string((t / 60) % 60) + " : " +
+           std::to_string(t % 60);
+}
+
+std::int64_t remainingSeconds(std::int64_t total, std::int64_t position, std::int64_t elapsed) {
+    if (elapsed <= 0) return 0;
+    std::int64_t rate = position / elapsed;
+    if (rate <= 0) return 0;
+    return (total - position) / rate;
+}
+
+}  // namespace fbx
