@@ -1,0 +1,101 @@
+#include "Summary.h"
+
+#include <array>
+#include <cstdarg>
+
+namespace fbx::machine {
+
+namespace {
+
+const std::array<std::uint32_t, 256>& crcTable() {
+    static const std::array<std::uint32_t, 256> table = [] {
+        std::array<std::uint32_t, 256> t{};
+        for (std::uint32_t i = 0; i < 256; ++i) {
+            std::uint32_t c = i;
+            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            t[i] = c;
+        }
+        return t;
+    }();
+    return table;
+}
+
+void vprint(const char* format, va_list args) {
+    std::string line = "ferobrixlan-machine: ";
+    char text[512];
+    std::vsnprintf(text, sizeof text, format, args);
+    line += text;
+    line += '\n';
+    std::fputs(line.c_str(), stderr);
+}
+
+}  // namespace
+
+void Crc32::update(const std::uint8_t* data, std::size_t n) {
+    const auto& table = crcTable();
+    std::uint32_t c = m_state;
+    for (std::size_t i = 0; i < n; ++i) c = table[(c ^ data[i]) & 0xFF] ^ (c >> 8);
+    m_state = c;
+}
+
+void Narrator::say(const char* format, ...) {
+    if (m_quiet) return;
+    va_list args;
+    va_start(args, format);
+    vprint(format, args);
+    va_end(args);
+}
+
+void Narrator::error(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    vprint(format, args);
+    va_end(args);
+}
+
+void RunSummary::noteByteMoved(double now) {
+    if (firstByteAt < 0) firstByteAt = now;
+    lastByteAt = now;
+}
+
+void PrintSummary(const RunSummary& s, std::FILE* out) {
+    std::fprintf(out, "role=%s\n", s.role.c_str());
+    std::fprintf(out, "end=%s\n", s.end.c_str());
+    if (s.role == "receive") {
+        std::fprintf(out, "bytes-received=%lld\n", s.bytesReceived);
+        std::fprintf(out, "dc3-sent=%lld\n", s.dc3Sent);
+        std::fprintf(out, "dc1-sent=%lld\n", s.dc1Sent);
+        std::string list;
+        long long most = 0;
+        for (long long n : s.overrun) {
+            if (!list.empty()) list += ',';
+            list += std::to_string(n);
+            if (n > most) most = n;
+        }
+        std::fprintf(out, "overrun=%s\n", list.c_str());
+        std::fprintf(out, "overrun-max=%lld\n", most);
+        std::fprintf(out, "overflow=%lld\n", s.overflow);
+        std::fprintf(out, "stalled=%s\n", s.stalled ? "yes" : "no");
+        std::fprintf(out, "dwell-blocks=%lld\n", s.dwellBlocks);
+        std::fprintf(out, "stored=%s\n", s.stored.empty() ? "-" : s.stored.c_str());
+        std::fputs(
+            "# overrun: bytes read after each DC3 until its DC1; on a pseudo-terminal this\n"
+            "# includes what already waited in the pty's queue when the DC3 went out\n",
+            out);
+    } else {
+        std::fprintf(out, "bytes-sent=%lld\n", s.bytesSent);
+        std::fprintf(out, "bytes-to-send=%lld\n", s.bytesToSend);
+        std::fprintf(out, "complete=%s\n", s.complete ? "yes" : "no");
+        std::fprintf(out, "stalled=%s\n", s.stalled ? "yes" : "no");
+        std::fprintf(out, "dc3-received=%lld\n", s.dc3Received);
+        std::fprintf(out, "dc1-received=%lld\n", s.dc1Received);
+        std::fprintf(out, "other-received=%lld\n", s.otherReceived);
+    }
+    std::fprintf(out, "crc32=%08X\n", s.crc.value());
+    double span = s.firstByteAt < 0 ? 0.0 : s.lastByteAt - s.firstByteAt;
+    std::fprintf(out, "transfer-seconds=%.3f\n", span);
+    std::fprintf(out, "exit=%d\n", s.exitCode);
+    std::fflush(out);
+}
+
+}  // namespace fbx::machine

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace fbx::machine {
+
+// Exit codes of ferobrixlan-machine; scripts rely on them.
+enum ExitCode : int {
+    kExitDone = 0,         // the run ended as asked (PC closed the line, --idle, --stall-after)
+    kExitUsage = 1,        // bad command line
+    kExitError = 2,        // the pty, the link or a file could not be used
+    kExitPulled = 3,       // --pull-after closed the line
+    kExitInterrupted = 4,  // SIGINT, SIGTERM or SIGHUP
+    kExitIncomplete = 5,   // punch: the PC closed the line (or --idle ran out) before the end
+};
+
+// CRC-32 as zlib, cksum -a crc32b and Python's zlib.crc32 compute it
+// (reflected polynomial 0xEDB88320, initial and final value 0xFFFFFFFF).
+class Crc32 {
+public:
+    void update(const std::uint8_t* data, std::size_t n);
+    std::uint32_t value() const { return ~m_state; }
+
+private:
+    std::uint32_t m_state = 0xFFFFFFFFu;
+};
+
+// Running narration on stderr, one line per event, each line starting with
+// "ferobrixlan-machine: ". Silent when quiet.
+class Narrator {
+public:
+    explicit Narrator(bool quiet) : m_quiet(quiet) {}
+    void say(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // Always printed, quiet or not.
+    static void error(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+private:
+    bool m_quiet;
+};
+
+// What one run did. Filled by the role that ran, printed at exit.
+struct RunSummary {
+    std::string role;  // "receive" or "punch"
+    std::string end;   // pc-closed, idle, pulled, interrupted, error
+    int exitCode = kExitDone;
+
+    // Receive.
+    long long bytesReceived = 0;
+    long long dc3Sent = 0;
+    long long dc1Sent = 0;
+    std::vector<long long> overrun;  // bytes read after each DC3, up to its DC1
+    long long overflow = 0;          // DC3 rounds in which the buffer ran full
+    long long dwellBlocks = 0;       // "G4X0.001" blocks among the bytes received
+    bool stalled = false;
+    std::string stored;  // the --out file, empty when none
+
+    // Punch.
+    long long bytesSent = 0;    // leader included
+    long long bytesToSend = 0;  // leader and program
+    long long dc3Received = 0;
+    long long dc1Received = 0;
+    long long otherReceived = 0;  // bytes from the PC other than DC1 and DC3
+    bool complete = false;
+
+    // Both: checksum of the bytes stored (receive) or put on the line (punch).
+    Crc32 crc;
+    double firstByteAt = -1;  // monotonic seconds of the first and last byte moved
+    double lastByteAt = -1;
+
+    void noteByteMoved(double now);
+};
+
+// Prints the summary as key=value lines (comments start with "#").
+void PrintSummary(const RunSummary& summary, std::FILE* out);
+
+}  // namespace fbx::machine
