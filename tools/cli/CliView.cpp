@@ -64,7 +64,7 @@ void CliView::setProgress(std::int64_t maximum, std::int64_t value) {
 }
 
 void CliView::flushStatistics(bool force) {
-    if (!m_dirty) return;
+    if (!m_dirty || (m_sending && m_amount.empty())) return;
     const std::int64_t now = nowMs();
     if (!force && now - m_lastPrintMs < 1000) return;
     m_lastPrintMs = now;

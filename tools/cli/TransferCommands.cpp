@@ -88,8 +88,9 @@ void drive(TransferEngine& engine, SerialPort& port, CliView& view, bool isSend)
             engine.abandon();
         }
         StepResult r = engine.step();
-        if (isSend && engine.outcome() == Outcome::Finished) {
-            engine.startPressed();  // "finish": the start button closes the window
+        if (isSend && engine.outcome() != Outcome::Running) {
+            // "finish" or a lost port: the transfer is over; close the window.
+            engine.closeRequested();
             break;
         }
         if (!r.progressed) {

@@ -1,0 +1,261 @@
+"""ferobrixlan-cli send and receive over pseudo-terminals, against peers held
+by the test, pyserial and minicom's ascii-xfr."""
+
+import os
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+from linepeers import DC1, DC3, Cli, PtyMachine, SocatPair, have, write_config
+
+CLI = os.environ.get("FEROBRIXLAN_CLI", "ferobrixlan-cli")
+DWELL = b"G4X0.001\r\n"
+
+
+def program(lines, width=24):
+    text = "%\r\nO1234\r\n"
+    for i in range(lines):
+        text += ("N%d G01 X%d.%03d Y-%d" % (i, i % 500, i % 1000, i % 77)).ljust(width) + "\r\n"
+    return (text + "M30\r\n%\r\n").encode()
+
+
+EIA = {ord("%"): 0x5B, ord(" "): 0x10, ord("&"): 0x0E, ord("\t"): 0x3E}
+EIA.update({ord("0") + i: c for i, c in enumerate(
+    [0x20, 0x01, 0x02, 0x13, 0x04, 0x15, 0x16, 0x07, 0x08, 0x19])})
+EIA.update({ord("A") + i: c for i, c in enumerate(
+    [0x61, 0x62, 0x73, 0x64, 0x75, 0x76, 0x67, 0x68, 0x79, 0x51, 0x52, 0x43, 0x54,
+     0x45, 0x46, 0x57, 0x58, 0x49, 0x32, 0x23, 0x34, 0x25, 0x26, 0x37, 0x38, 0x29])})
+
+
+class Transfers(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.dir = self.tmp.name
+        self.machine = PtyMachine()
+        self.cli = None
+
+    def tearDown(self):
+        if self.cli:
+            self.cli.kill()
+        self.machine.close()
+        self.tmp.cleanup()
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def start_send(self, data, **config):
+        write_config(self.dir, **config)
+        with open(self.path("prog.nc"), "wb") as f:
+            f.write(data)
+        self.cli = Cli(CLI, self.dir, ["send", "prog.nc", "--yes"], self.machine.device)
+
+    def start_receive(self, **config):
+        write_config(self.dir, **config)
+        self.cli = Cli(CLI, self.dir, ["receive", "got.nc", "--yes"], self.machine.device)
+        self.assertTrue(self.cli.wait_for("status: Receive waitting"), self.cli.stderr())
+        time.sleep(0.6)  # the first poll comes half a second after opening
+
+    def received_file(self):
+        with open(self.path("got.nc"), "rb") as f:
+            return f.read()
+
+    def hold_with_dc3(self, data):
+        """DC3 in the middle of a line: the line goes quiet and stays quiet
+        until DC1, then the rest follows."""
+        m = self.machine
+        m.read_until(lambda r: len(r) >= 100)
+        m.send(DC3)
+        m.read_until_quiet()
+        held_at = len(m.received)
+        time.sleep(0.5)
+        m.read(0.05)
+        self.assertEqual(len(m.received), held_at, "bytes went out while DC3 held the line")
+        self.assertLess(held_at, len(data))
+        m.send(DC1)
+        self.assertTrue(m.read_until(lambda r: len(r) >= len(data)), self.cli.stderr())
+
+    def test_nomal_send_obeys_dc3_mid_line(self):
+        data = program(20000)
+        self.start_send(data)
+        self.hold_with_dc3(data)
+        self.assertEqual(self.cli.wait(), 0, self.cli.stderr())
+        self.assertEqual(bytes(self.machine.received), data)
+
+    def test_data_in_out_waits_for_dc1(self):
+        data = program(20000)
+        self.start_send(data, mode="Data In/Out")
+        self.assertTrue(self.cli.wait_for("Waiting Machine Receive Singnal"))
+        self.machine.read(0.5)
+        self.assertEqual(self.machine.received, b"")
+        self.machine.send(b"junk" + DC1)
+        self.hold_with_dc3(data)
+        self.assertEqual(self.cli.wait(), 0, self.cli.stderr())
+        self.assertEqual(bytes(self.machine.received), data)
+
+    def test_dnc_hold_and_resume_by_the_operators_commands(self):
+        data = program(20000)
+        self.start_send(data, mode="DNC")
+        self.assertTrue(self.cli.wait_for("Waiting Machine Receive Singnal"))
+        self.machine.send(DC1)
+        self.hold_with_dc3(data[: len(data) // 3] + b"")  # pacing works in DNC too
+        self.cli.command("quit")  # "hold on"
+        m = self.machine
+        self.assertTrue(m.read_until(lambda r: r.count(DWELL) >= 5), self.cli.stderr())
+        self.cli.command("start")  # "Keep on"
+        self.assertTrue(m.read_until(lambda r: r.endswith(data[-200:])), self.cli.stderr())
+        self.assertEqual(self.cli.wait(), 0, self.cli.stderr())
+        m.read_until_quiet()
+        got = bytes(m.received)
+        first = got.index(DWELL)
+        self.assertEqual(got[first - 2:first], b"\r\n", "the hold began inside a block")
+        blocks = 0
+        while got[first:first + len(DWELL)] == DWELL:
+            first += len(DWELL)
+            blocks += 1
+        self.assertGreaterEqual(blocks, 5)
+        self.assertEqual(got.replace(DWELL, b"", blocks), data)
+
+    def test_dnc_abandon_ends_with_an_error(self):
+        data = program(50000)
+        self.start_send(data, mode="DNC")
+        self.assertTrue(self.cli.wait_for("Waiting Machine Receive Singnal"))
+        self.machine.send(DC1)
+        self.machine.read_until(lambda r: len(r) > 1000)
+        self.machine.send(DC3)
+        self.cli.command("quit")
+        self.cli.command("quit")  # "Aband on"
+        self.assertNotEqual(self.cli.wait(), 0)
+        self.assertIn("stopped", self.cli.stderr())
+
+    def test_eia_send(self):
+        data = b"%\r\ng1x2 (a)\r\n%\r\n"
+        self.start_send(data, code="EIA")
+        self.assertEqual(self.cli.wait(), 0, self.cli.stderr())
+        self.machine.read_until_quiet()
+        expected = bytes(EIA.get(b, b) for b in data.upper())
+        self.assertEqual(bytes(self.machine.received), expected)
+
+    def test_eia_receive(self):
+        self.start_receive(code="EIA", mode="Data In/Out")
+        text = b"%\nG1X2\n%"
+        punched = b"\x00" * 20 + bytes(0x80 if b == 10 else EIA.get(b, b) for b in text)
+        self.machine.send(punched)
+        self.assertEqual(self.cli.wait(), 0, self.cli.stderr())
+        self.assertEqual(self.received_file(), b"\r\n" + text)
+
+    def test_a_megabyte_received_intact_in_several_appends(self):
+        self.start_receive(mode="NOMAL")
+        data = program(40000)
+        self.assertGreater(len(data), 1000000)
+        m = self.machine
+        sent = 0
+        held = False
+        while sent < len(data):
+            if m.read(0):
+                held = m.received.rfind(DC3) > m.received.rfind(DC1)
+            if held:
+                continue
+            n = min(4096, len(data) - sent)
+            m.send(data[sent:sent + n])
+            sent += n
+        time.sleep(0.5)
+        self.cli.signal()  # the operator's quit: continuous mode saves
+        self.assertEqual(self.cli.wait(), 0, self.cli.stderr())
+        self.assertEqual(self.received_file(), b"\r\n" + data)
+        self.assertIn(DC3 + DC1, bytes(m.received))
+
+    def test_pulled_cable_during_a_send(self):
+        data = program(50000)
+        self.start_send(data)
+        self.machine.read_until(lambda r: len(r) > 5000)
+        self.machine.pull_cable()
+        self.assertNotEqual(self.cli.wait(), 0)
+        self.assertIn("Port error", self.cli.stderr())
+        self.assertNotIn("status: finish", self.cli.stderr())
+
+    def test_pulled_cable_during_a_receive(self):
+        self.start_receive(mode="Data In/Out")
+        self.machine.send(b"%\r\nG01 X1\r\nG01 X2\r\n")
+        time.sleep(0.3)
+        self.machine.pull_cable()
+        self.assertNotEqual(self.cli.wait(), 0)
+        self.assertIn("Port error", self.cli.stderr())
+        self.assertEqual(self.received_file(), b"%\r\nG01 X1\r\nG01 X2\r\n\r\n")
+
+
+@unittest.skipUnless(have("socat"), "socat is not installed")
+class ForeignPeers(unittest.TestCase):
+    """Peers that nobody here wrote."""
+
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.dir = self.tmp.name
+        self.pair = SocatPair(self.dir)
+        self.cli = None
+
+    def tearDown(self):
+        if self.cli:
+            self.cli.kill()
+        self.pair.close()
+        self.tmp.cleanup()
+
+    @unittest.skipUnless(have("ascii-xfr") and have("stty"), "minicom's ascii-xfr is missing")
+    def test_ascii_xfr_punches_into_a_mark_mode_receive(self):
+        write_config(self.dir, mode="Data In/Out")
+        body = program(8000)
+        punched = b"leader text\r\n" + body + b"trailer\r\n"
+        with open(os.path.join(self.dir, "punch.nc"), "wb") as f:
+            f.write(punched)
+        self.cli = Cli(CLI, self.dir, ["receive", "got.nc"], self.pair.pc)
+        self.assertTrue(self.cli.wait_for("status: Receive waitting"))
+        time.sleep(0.6)
+        # The kernel on the machine's side obeys the PC's XOFF/XON itself.
+        subprocess.run(["stty", "-F", self.pair.machine, "ixon"], check=True)
+        with open(self.pair.machine, "rb+", buffering=0) as line:
+            xfr = subprocess.run(["ascii-xfr", "-s", "-n", "punch.nc"], cwd=self.dir,
+                                 stdin=line, stdout=line, stderr=subprocess.DEVNULL,
+                                 timeout=60)
+        self.assertEqual(xfr.returncode, 0)
+        self.assertEqual(self.cli.wait(), 0, self.cli.stderr())
+        with open(os.path.join(self.dir, "got.nc"), "rb") as f:
+            self.assertEqual(f.read(), b"\r\n" + body[: body.rindex(b"%") + 1])
+
+    def test_pyserial_machine_drives_a_dnc_send(self):
+        import serial  # python3-serial
+
+        write_config(self.dir, mode="DNC")
+        data = program(3000)
+        with open(os.path.join(self.dir, "prog.nc"), "wb") as f:
+            f.write(data)
+        line = serial.Serial(self.pair.machine, 9600, timeout=0.05)
+        try:
+            self.cli = Cli(CLI, self.dir, ["send", "prog.nc"], self.pair.pc)
+            self.assertTrue(self.cli.wait_for("Waiting Machine Receive Singnal"))
+            line.write(DC1)
+            got = bytearray()
+            rounds = 0
+            deadline = time.monotonic() + 30
+            while len(got) < len(data) and time.monotonic() < deadline:
+                chunk = line.read(512)
+                got += chunk
+                if chunk and len(got) // 8192 > rounds:
+                    rounds += 1
+                    line.write(DC3)  # the machine's buffer is full
+                    time.sleep(0.05)
+                    got += line.read(65536)
+                    line.write(DC1)
+            self.assertEqual(self.cli.wait(), 0, self.cli.stderr())
+            got += line.read(65536)
+            self.assertGreater(rounds, 3)
+            self.assertEqual(bytes(got), data)
+        finally:
+            line.close()
+
+
+if __name__ == "__main__":
+    if len(sys.argv) > 1 and sys.argv[1].startswith("--cli="):
+        CLI = sys.argv.pop(1)[len("--cli="):]
+    unittest.main(verbosity=2)
