@@ -10,6 +10,7 @@ FBX_PACKAGES=(
     fonts-arphic-uming
     socat minicom python3 python3-serial
     xvfb xauth
+    poppler-utils
 )
 
 fbx_install_deps() {

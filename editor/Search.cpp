@@ -1,0 +1,72 @@
+#include "Search.h"
+
+#include <algorithm>
+
+namespace fbx::editor {
+
+std::string SearchWordOf(std::string_view typed) {
+    std::string word(typed);
+    for (char& c : word) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return word;
+}
+
+TextSearch::TextSearch(std::string searchText) : m_text(std::move(searchText)) {}
+
+std::int64_t TextSearch::LineOf(std::size_t index) {
+    if (index < m_countedTo) {
+        m_countedTo = 0;
+        m_linesBefore = 0;
+    }
+    m_linesBefore += std::count(m_text.begin() + static_cast<std::ptrdiff_t>(m_countedTo),
+                                m_text.begin() + static_cast<std::ptrdiff_t>(index), '\n');
+    m_countedTo = index;
+    return m_linesBefore + 1;
+}
+
+std::optional<SearchHit> TextSearch::SearchStep(std::string_view word) {
+    std::string_view text = m_text;
+    std::size_t from = 0;
+    if (m_hitPosition > 0) from = static_cast<std::size_t>(m_hitPosition - 1) + word.size();
+    std::size_t found = word.empty() || from > text.size() ? std::string_view::npos
+                                                           : text.find(word, from);
+    if (found == std::string_view::npos) {
+        m_hitPosition = 0;
+        return std::nullopt;
+    }
+    m_hitPosition = static_cast<std::int64_t>(found) + 1;
+
+    SearchHit hit;
+    hit.hitPosition = m_hitPosition;
+    hit.line = LineOf(found);
+
+    // Back to the start of the hit's line, then two more lines up.
+    std::size_t start = found;
+    for (int lines = 0; lines < 3 && start > 0; ) {
+        std::size_t lf = text.rfind('\n', start - 1);
+        if (lf == std::string_view::npos) {
+            start = 0;
+            break;
+        }
+        if (++lines == 3) {
+            start = lf + 1;
+            break;
+        }
+        start = lf;
+    }
+    // Forward to the end of the hit's line, then two more lines down.
+    std::size_t end = found;
+    for (int lines = 0; lines < 3; ++lines) {
+        std::size_t lf = text.find('\n', end);
+        if (lf == std::string_view::npos) {
+            end = text.size();
+            break;
+        }
+        end = lf + 1;
+    }
+    hit.context = text.substr(start, end - start);
+    return hit;
+}
+
+}  // namespace fbx::editor
