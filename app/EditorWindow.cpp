@@ -1,7 +1,5 @@
 #include "EditorWindow.h"
 
-#include <QAccessible>
-#include <QAccessibleWidget>
 #include <QAction>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -17,10 +15,12 @@
 #include <Qsci/qsciscintilla.h>
 #include <algorithm>
 
+#include "PlainAccessible.h"
 #include "AppContext.h"
 #include "EditorImages.h"
 #include "GcodeLexer.h"
 #include "Look.h"
+#include "PlainAccessible.h"
 #include "Prompts.h"
 #include "SearchDialog.h"
 
@@ -54,20 +54,6 @@ const ToolButton kToolButtons[] = {
     {"Preview1", "Search", "Preview", &EditorWindow::ShowSearchDialog},
     {"NNumber", "Made N", "Setting", &EditorWindow::NumberLines},
 };
-
-// QScintilla's own accessibility support counts the characters from the start
-// of the text to the caret at every move of the caret, which takes a quarter
-// of a second at the end of a 50 MB program. The text area is described to
-// assistive tools as a plain editable text instead. A factory installed
-// later is asked first, so this one is installed after QScintilla's (which
-// comes with the first text area).
-constexpr char kPlainAccessible[] = "fbxPlainAccessible";
-
-QAccessibleInterface* PlainTextAreaAccessible(const QString&, QObject* object) {
-    auto* widget = qobject_cast<QWidget*>(object);
-    if (!widget || !widget->property(kPlainAccessible).toBool()) return nullptr;
-    return new QAccessibleWidget(widget, QAccessible::EditableText, "Program text");
-}
 
 QLabel* ValueLabel(const char* name, QWidget* parent) {
     auto* label = new QLabel(parent);
@@ -132,9 +118,7 @@ EditorWindow::EditorWindow(AppContext& app, QWidget* parent) : QMainWindow(paren
 
     m_text = new QsciScintilla;
     m_text->setObjectName("Ric0");
-    m_text->setProperty(kPlainAccessible, true);
-    static const bool accessibleInstalled = (QAccessible::installFactory(PlainTextAreaAccessible), true);
-    (void)accessibleInstalled;
+    describeAsPlainText(m_text);
     m_text->setUtf8(false);
     // The text area tells this window nothing about single changes: the
     // notifications cost time in proportion to the position of the change,

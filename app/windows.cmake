@@ -26,15 +26,7 @@ qt_add_resources(fbx_windows fbx_windows_assets
     FILES assets/ferobrixlan-manual.txt assets/ferobrixlan-128.png)
 
 add_executable(ferobrixlan main.cpp)
-target_link_libraries(ferobrixlan PRIVATE fbx_windows)
-if(TARGET fbx_transfer_window)
-    target_link_libraries(ferobrixlan PRIVATE fbx_transfer_window)
-    target_compile_definitions(ferobrixlan PRIVATE FBX_HAVE_TRANSFER_WINDOW)
-endif()
-if(TARGET fbx_editor_window)
-    target_link_libraries(ferobrixlan PRIVATE fbx_editor_window)
-    target_compile_definitions(ferobrixlan PRIVATE FBX_HAVE_EDITOR_WINDOW)
-endif()
+target_link_libraries(ferobrixlan PRIVATE fbx_windows fbx_transfer_window fbx_editor_window)
 
 # Installed so that an operator starts the program from the desktop's menu;
 # the pictures and the manual go to share/ferobrixlan, where the program looks

@@ -86,25 +86,25 @@ ProcessingRule ParseRuleText(std::string_view text) {
 }
 
 bool RuleTable::empty() const {
-    return std::all_of(slots.begin(), slots.end(),
+    return std::all_of(ruleSlots.begin(), ruleSlots.end(),
                        [](const ProcessingRule& r) { return r.trigger == 0; });
 }
 
 void ParseProcessingRules(const std::array<std::string, kRuleSlotCount>& texts, RuleTable& table,
                           const std::function<void(int, int)>& onDuplicate) {
     for (int k = 0; k < kRuleSlotCount; ++k) {
-        table.slots[k] = texts[k].empty() ? ProcessingRule{} : ParseRuleText(texts[k]);
-        table.targetTexts[k] = table.slots[k].targetText();
+        table.ruleSlots[k] = texts[k].empty() ? ProcessingRule{} : ParseRuleText(texts[k]);
+        table.targetTexts[k] = table.ruleSlots[k].targetText();
     }
     table.slotForCode.fill(-1);
     for (int k = kRuleSlotCount - 1; k >= 0; --k) {
-        long trigger = table.slots[k].trigger;
+        long trigger = table.ruleSlots[k].trigger;
         if (trigger >= 1 && trigger <= 255) table.slotForCode[trigger] = static_cast<std::int8_t>(k);
     }
     if (!onDuplicate) return;
     for (int i = 0; i < kRuleSlotCount; ++i) {
         for (int j = i + 1; j < kRuleSlotCount; ++j) {
-            long a = table.slots[i].trigger, b = table.slots[j].trigger;
+            long a = table.ruleSlots[i].trigger, b = table.ruleSlots[j].trigger;
             if (a != 0 && a == b) onDuplicate(i, j);
         }
     }
@@ -115,8 +115,8 @@ AppliedRule ApplyRule(const RuleTable& table, std::uint8_t code, RuleDirection) 
     int slot = table.match(code);
     if (slot < 0) return applied;
     applied.text = table.targetTexts[slot];
-    applied.skip = table.slots[slot].shift;
-    applied.targetCount = table.slots[slot].targetCount;
+    applied.skip = table.ruleSlots[slot].shift;
+    applied.targetCount = table.ruleSlots[slot].targetCount;
     return applied;
 }
 
@@ -134,7 +134,7 @@ std::string ApplyRulesOnSend(const RuleTable& table, std::string_view fileText) 
         if (run >= length) break;
         int slot = table.match(static_cast<std::uint8_t>(fileText[run]));
         out += table.targetTexts[slot];
-        long skip = table.slots[slot].shift;
+        long skip = table.ruleSlots[slot].shift;
         pos = run + 1;
         pos = static_cast<size_t>(skip) >= length - pos ? length : pos + static_cast<size_t>(skip);
     }

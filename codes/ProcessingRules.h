@@ -28,7 +28,7 @@ inline constexpr int kMaxTargets = 11;
 // Slot order: Replace #1..#5, Stater, Termination. The first slot whose
 // trigger equals a character wins.
 struct RuleTable {
-    std::array<ProcessingRule, kRuleSlotCount> slots;
+    std::array<ProcessingRule, kRuleSlotCount> ruleSlots;
     // The precomputed target text of each slot and the slot index per code
     // (-1: no rule), so that matching a character costs one lookup.
     std::array<std::string, kRuleSlotCount> targetTexts;
@@ -52,7 +52,7 @@ ProcessingRule ParseRuleText(std::string_view text);
 // The integer part is returned, clamped to +-1e9.
 long readDecimal(std::string_view text);
 
-// Fills the table from the seven rule texts (slot order). Each pair of slots
+// Fills the table from the seven rule texts (slot order). Each pair of ruleSlots
 // i < j with the same non-zero trigger is reported to onDuplicate in slot
 // order; the answer changes nothing and the first slot wins.
 void ParseProcessingRules(const std::array<std::string, kRuleSlotCount>& texts, RuleTable& table,

@@ -168,7 +168,9 @@ TEST(ConfigFile, ValueCountsAndValue23) {
     for (const Case& c : cases) {
         std::int16_t out = 42;
         EXPECT_EQ(parseSendingEdit(c.text, out), c.ok) << c.text;
-        if (c.ok) EXPECT_EQ(out, c.value) << c.text;
+        if (c.ok) {
+            EXPECT_EQ(out, c.value) << c.text;
+        }
     }
 }
 

@@ -162,7 +162,7 @@ int runSend(const Args& given) {
     CliView view(yes, true);
     if (fileText.size() <= 2) {
         // The window would let the operator choose again; here the command ends.
-        Message m{texts::kEmptyFile, texts::kSendDataError, Buttons::OkCancel, Icon::Stop};
+        Message m{texts::kEmptyFile, texts::kSendDataError, Buttons::OkCancel, Icon::Stop, false, {}};
         view.ask(m);
         return 1;
     }
@@ -191,7 +191,7 @@ int runReceive(const Args& given) {
     std::error_code ec;
     if (std::filesystem::exists(path, ec)) {
         Message m{std::string(texts::kRewrite) + "\r\n" + path, texts::kSaveAs, Buttons::OkCancel,
-                  Icon::Question};
+                  Icon::Question, false, {}};
         if (view.ask(m) != Answer::Ok) return 1;  // the file is left as it was
     }
     ReceivedFile target(path);

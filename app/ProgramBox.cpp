@@ -1,0 +1,146 @@
+#include "ProgramBox.h"
+
+#include <QTimer>
+#include <Qsci/qsciscintillabase.h>
+#include <algorithm>
+
+#include "Look.h"
+
+namespace fbx::ui {
+
+namespace {
+using Sci = QsciScintillaBase;
+const QColor kHeldLine(255, 100, 255);
+}  // namespace
+
+ProgramBox::ProgramBox(QWidget* parent) : QsciScintilla(parent) {
+    setUtf8(false);
+    setFont(QFont("Monospace", 10));
+    setMarginWidth(0, 0);
+    setMarginWidth(1, 0);
+    setWrapMode(QsciScintilla::WrapNone);
+    SendScintilla(Sci::SCI_SETSCROLLWIDTHTRACKING, 1L);
+    connect(this, &QsciScintillaBase::SCN_MODIFIED, this,
+            [this](int position, int type, const char* text, int length, int, int, int, int, int,
+                   int) { onModified(position, type, text, length); });
+    connect(this, &QsciScintillaBase::SCN_UPDATEUI, this, [this](int) { updateReadOnly(); });
+}
+
+void ProgramBox::setBytes(const std::string& bytes) {
+    m_loading = true;
+    m_batch = false;
+    SendScintilla(Sci::SCI_SETREADONLY, 0L);
+    SendScintilla(Sci::SCI_SETUNDOCOLLECTION, 0L);
+    SendScintilla(Sci::SCI_CLEARALL);
+    SendScintilla(Sci::SCI_APPENDTEXT, static_cast<unsigned long>(bytes.size()), bytes.data());
+    SendScintilla(Sci::SCI_SETUNDOCOLLECTION, 1L);
+    SendScintilla(Sci::SCI_EMPTYUNDOBUFFER);
+    SendScintilla(Sci::SCI_GOTOPOS, 0UL);
+    m_loading = false;
+    updateReadOnly();
+}
+
+std::string ProgramBox::bytes() const {
+    auto* self = const_cast<ProgramBox*>(this);
+    long length = self->SendScintilla(Sci::SCI_GETLENGTH);
+    const char* data =
+        static_cast<const char*>(self->SendScintillaPtrResult(Sci::SCI_GETCHARACTERPOINTER));
+    return data ? std::string(data, static_cast<size_t>(length)) : std::string();
+}
+
+void ProgramBox::setEditable(bool editable) {
+    m_editable = editable;
+    setPaper(editable ? QColor(Qt::white) : QColor(236, 236, 236));
+    updateReadOnly();
+}
+
+void ProgramBox::updateReadOnly() {
+    if (m_loading) return;
+    bool readOnly = !m_editable;
+    if (!readOnly && firstEditable) {
+        // A key typed at or before the next unsent character is discarded.
+        const std::int64_t first = firstEditable();
+        const long caret = SendScintilla(Sci::SCI_GETSELECTIONSTART);
+        readOnly = first < 0 || caret < first;
+    }
+    if ((SendScintilla(Sci::SCI_GETREADONLY) != 0) != readOnly)
+        SendScintilla(Sci::SCI_SETREADONLY, readOnly ? 1L : 0L);
+}
+
+void ProgramBox::keyPressEvent(QKeyEvent* event) {
+    // The caret may have moved since the last repaint: decide now.
+    updateReadOnly();
+    QsciScintilla::keyPressEvent(event);
+}
+
+void ProgramBox::inputMethodEvent(QInputMethodEvent* event) {
+    updateReadOnly();
+    QsciScintilla::inputMethodEvent(event);
+}
+
+void ProgramBox::highlightLine(std::int64_t position) {
+    const long line = SendScintilla(Sci::SCI_LINEFROMPOSITION, static_cast<unsigned long>(position));
+    const long start = SendScintilla(Sci::SCI_POSITIONFROMLINE, static_cast<unsigned long>(line));
+    const long length = SendScintilla(Sci::SCI_LINELENGTH, static_cast<unsigned long>(line));
+    setSelectionBackgroundColor(kHeldLine);
+    SendScintilla(Sci::SCI_SETSEL, static_cast<unsigned long>(start), start + length);
+    SendScintilla(Sci::SCI_SCROLLCARET);
+}
+
+void ProgramBox::onModified(int position, int type, const char*, int length) {
+    if (m_loading) return;
+    const bool insert = type & Sci::SC_MOD_INSERTTEXT;
+    if (!insert && !(type & Sci::SC_MOD_DELETETEXT)) return;
+    const std::int64_t newLength = SendScintilla(Sci::SCI_GETLENGTH);
+    const std::int64_t end = position + (insert ? length : 0);
+    const std::int64_t suffix = newLength - end;
+    if (!m_batch) {
+        m_batch = true;
+        m_batchStart = position;
+        m_batchSuffix = suffix;
+        // The box may not be changed while it notifies: settle afterwards.
+        QTimer::singleShot(0, this, &ProgramBox::settle);
+    } else {
+        m_batchStart = std::min<std::int64_t>(m_batchStart, position);
+        m_batchSuffix = std::min(m_batchSuffix, suffix);
+    }
+}
+
+void ProgramBox::settle() {
+    if (!m_batch) return;
+    m_batch = false;
+    if (!source) return;
+    const std::string& text = source();
+    const std::int64_t sourceLength = static_cast<std::int64_t>(text.size());
+    const std::int64_t boxLength = SendScintilla(Sci::SCI_GETLENGTH);
+    const std::int64_t start = m_batchStart;
+    const std::int64_t sourceEnd = sourceLength - m_batchSuffix;
+    const std::int64_t boxEnd = boxLength - m_batchSuffix;
+    if (start < 0 || sourceEnd < start || boxEnd < start) {
+        setBytes(text);  // cannot happen while box and source agree; resynchronise
+        ++m_refused;
+        return;
+    }
+    const char* changed = reinterpret_cast<const char*>(
+        SendScintilla(Sci::SCI_GETRANGEPOINTER, static_cast<unsigned long>(start),
+                      static_cast<long>(boxEnd - start)));
+    std::string_view inserted(changed ? changed : "", static_cast<size_t>(boxEnd - start));
+    if (gate && gate(start, sourceEnd - start, inserted)) return;
+
+    // Refused: put the source's text back in the changed region.
+    ++m_refused;
+    const long caret = SendScintilla(Sci::SCI_GETCURRENTPOS);
+    m_loading = true;
+    SendScintilla(Sci::SCI_SETREADONLY, 0L);
+    SendScintilla(Sci::SCI_SETUNDOCOLLECTION, 0L);
+    SendScintilla(Sci::SCI_SETTARGETRANGE, static_cast<unsigned long>(start), static_cast<long>(boxEnd));
+    SendScintilla(Sci::SCI_REPLACETARGET, static_cast<unsigned long>(sourceEnd - start),
+                  text.data() + start);
+    SendScintilla(Sci::SCI_SETUNDOCOLLECTION, 1L);
+    SendScintilla(Sci::SCI_EMPTYUNDOBUFFER);
+    SendScintilla(Sci::SCI_GOTOPOS, static_cast<unsigned long>(std::min<long>(caret, sourceEnd)));
+    m_loading = false;
+    updateReadOnly();
+}
+
+}  // namespace fbx::ui
