@@ -58,8 +58,10 @@ public:
     bool isPseudoTerminal() const { return m_isPty; }
 
     // How long sio_putch waits for room in the driver's queue before it gives
-    // up with SIO_WRITETIMEOUT, and how many characters a real UART may hold.
-    static constexpr int kWriteWaitMs = 100;
+    // up with SIO_WRITETIMEOUT (long enough for one character at 1200 baud,
+    // short enough that a window driving the send stays responsive while a
+    // line does not drain), and how many characters a real UART may hold.
+    static constexpr int kWriteWaitMs = 20;
     static constexpr int kMaxQueuedOnUart = 4;
 
 private:

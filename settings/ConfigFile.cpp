@@ -1,7 +1,7 @@
 #include "ConfigFile.h"
 
 #include <cerrno>
-#include <cmath>
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -115,29 +115,27 @@ bool parseSendingEdit(std::string_view text, std::int16_t& out) {
     size_t i = 0;
     bool negative = false;
     if (t[i] == '+' || t[i] == '-') negative = t[i++] == '-';
-    // Integer and fraction digits; the value only needs to be known well
-    // enough to decide the 16-bit range, so long digit runs are capped.
-    double value = 0;
+    // The integer part, and whether any fraction digit is not 0: enough to
+    // round down exactly and to decide the 16-bit range. Long digit runs are
+    // capped well outside that range.
+    long integer = 0;
     bool digits = false;
     while (i < t.size() && t[i] >= '0' && t[i] <= '9') {
-        if (value < 1e9) value = value * 10 + (t[i] - '0');
+        integer = std::min(integer * 10 + (t[i] - '0'), 1000000L);
         digits = true;
         ++i;
     }
-    double fraction = 0, scale = 1;
+    bool fraction = false;
     if (i < t.size() && t[i] == '.') {
         ++i;
         while (i < t.size() && t[i] >= '0' && t[i] <= '9') {
-            if (scale < 1e12) {
-                scale *= 10;
-                fraction += (t[i] - '0') / scale;
-            }
+            fraction = fraction || t[i] != '0';
             digits = true;
             ++i;
         }
     }
     if (!digits || i != t.size()) return false;
-    double number = std::floor(negative ? -(value + fraction) : value + fraction);
+    const long number = negative ? -integer - (fraction ? 1 : 0) : integer;
     if (number < -32768 || number > 32767) return false;
     out = static_cast<std::int16_t>(number);
     return true;

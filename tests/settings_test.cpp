@@ -164,7 +164,9 @@ TEST(ConfigFile, ValueCountsAndValue23) {
                  {"1.9", true, 1},     {"-0.5", true, -1},    {"32767", true, 32767},
                  {"-32768", true, -32768}, {"32768", false, 0}, {"-32769", false, 0},
                  {"x", false, 0},      {"", false, 0},        {"1x", false, 0},
-                 {"99999999999999999999", false, 0}};
+                 {"99999999999999999999", false, 0}, {"-32768.0000000000001", false, 0},
+                 {"32767.999999999999", true, 32767}, {"-0.0000000000001", true, -1},
+                 {"-0", true, 0}, {".5", true, 0}, {"-.", false, 0}};
     for (const Case& c : cases) {
         std::int16_t out = 42;
         EXPECT_EQ(parseSendingEdit(c.text, out), c.ok) << c.text;
