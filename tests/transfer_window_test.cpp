@@ -183,6 +183,26 @@ private slots:
         QTRY_VERIFY(!w.isVisible());
     }
 
+    void aPulledCableIsReportedNotFinished() {
+        test::RecordingPrompts prompts;
+        useMemoryPort([](MemorySerialPort& p) {
+            p.onPut = [&p](std::uint8_t) {
+                if (p.written.size() == 500) p.pullCable();
+            };
+        });
+        TransferWindow w(m_app);
+        QVERIFY(w.openSend(program(100), "o2001.nc"));
+        w.show();
+        click(w, "Command1");
+        QTRY_COMPARE(prompts.texts(), std::vector<std::string>{"Port error"});
+        QCOMPARE(prompts.asked[0].detail, std::string("memory port: cable pulled"));
+        QCOMPARE(textOf(w, "Label3"), QString("Port error"));
+        QCOMPARE(textOf(w, "Label6"), QString("500"));
+        QVERIFY(w.isVisible());  // the operator reads the figures, then closes
+        click(w, "Command2");
+        QTRY_VERIFY(!w.isVisible());
+    }
+
     void closingDuringAReceiveGoesThroughTheQuitPath() {
         test::RecordingPrompts prompts;
         useMemoryPort([](MemorySerialPort& p) { p.queueInput("G01 X1\r\n"); });
