@@ -79,6 +79,17 @@ TEST_F(Receive, ContinuousModeKeepsEverythingUntilTheOperatorSaves) {
     EXPECT_TRUE(engine->closed());
 }
 
+TEST_F(Receive, AFastLineIsHandedOverInPiecesOfUpToEightReads) {
+    open();
+    port.queueInput(std::string(512 * 11 + 100, 'X'));  // reads of 512 ... 512, 100
+    step(1);
+    EXPECT_EQ(port.written, "\x13\x11");
+    EXPECT_EQ(engine->receivedTotal(), 512 * 8);
+    step(1);
+    EXPECT_EQ(port.written, "\x13\x11\x13\x11");
+    EXPECT_EQ(engine->receivedTotal(), 512 * 11 + 100);
+}
+
 TEST_F(Receive, MarkModesKeepTheProgramBetweenTheMarksWhateverTheReads) {
     const std::string program = "%\r\nO1\r\nG01 X1\r\nM30\r\n%";
     std::vector<std::vector<std::string>> splits = {
@@ -143,7 +154,8 @@ TEST_F(Receive, LongReceptionsAreWrittenInPiecesWithBoundedMemory) {
     }
     for (size_t at = 0; at < sent.size(); at += 512) {
         machineSends(sent.substr(at, 512));
-        EXPECT_LE(engine->pendingText().size(), ReceiveEngine::kAppendThreshold + 512);
+        EXPECT_LE(engine->pendingText().size(),
+                  ReceiveEngine::kAppendThreshold + 512 * ReceiveEngine::kReadsPerHandOver);
     }
     EXPECT_GT(file().size(), sent.size() - 10600);
     engine->quitPressed();

@@ -60,28 +60,33 @@ StepResult ReceiveEngine::doStep() {
         return result;
     }
     char buffer[kReadBufferSize];
-    int n = m_port.sio_read(m_portNumber, buffer, kReadBufferSize);
-    if (n == SIO_PORTLOST) {
-        saveAfterLoss();
+    for (int reads = 0; reads < kReadsPerHandOver; ++reads) {
+        int n = m_port.sio_read(m_portNumber, buffer, kReadBufferSize);
+        if (n == SIO_PORTLOST) {
+            saveAfterLoss();
+            result.progressed = true;
+            return result;
+        }
+        if (n <= 0) break;
         result.progressed = true;
-        return result;
+        for (int i = 0; i < n; ++i) {
+            auto byte = static_cast<std::uint8_t>(buffer[i]);
+            buffer[i] = 0;
+            if (m_receiveStop == 1) break;
+            const std::uint8_t code = FromEiaCode(byte, m_eiaMode);
+            // In the mark modes nothing before the first "%" belongs to the
+            // program, however the bytes were split into reads.
+            if (m_transferMode != 0 && !m_receiveStarted && code != kPercent) continue;
+            if (code != 0) m_receiveChunk += static_cast<char>(code);
+            ApplyRuleOnReceive(m_rules, code, m_receiveChunk);
+            onReceivedCode(code);
+        }
+        // A read that did not fill the buffer has drained the line.
+        if (m_receiveStop == 1 || n < kReadBufferSize) break;
     }
-    if (n <= 0) {
+    if (!result.progressed) {
         result.watchPort = true;
         return result;
-    }
-    result.progressed = true;
-    for (int i = 0; i < n; ++i) {
-        auto byte = static_cast<std::uint8_t>(buffer[i]);
-        buffer[i] = 0;
-        if (m_receiveStop == 1) break;
-        const std::uint8_t code = FromEiaCode(byte, m_eiaMode);
-        // In the mark modes nothing before the first "%" belongs to the
-        // program, however the bytes were split into reads.
-        if (m_transferMode != 0 && !m_receiveStarted && code != kPercent) continue;
-        if (code != 0) m_receiveChunk += static_cast<char>(code);
-        ApplyRuleOnReceive(m_rules, code, m_receiveChunk);
-        onReceivedCode(code);
     }
     if (m_receiveStop != 1 && !m_receiveChunk.empty() && !m_lost && !closed()) {
         // The hand-over, with the machine held meanwhile.
