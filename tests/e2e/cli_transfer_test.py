@@ -1,33 +1,18 @@
-"""ferobrixlan-cli send and receive over pseudo-terminals, against peers held
-by the test, pyserial and minicom's ascii-xfr."""
+"""ferobrixlan-cli send and receive over pseudo-terminals, against a line held
+by the test byte by byte, pyserial and minicom's ascii-xfr. The scenarios
+played by the simulated machine are in machine_e2e_test.py."""
 
 import os
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 import unittest
 
-from linepeers import DC1, DC3, Cli, PtyMachine, SocatPair, have, write_config
+from linepeers import DC1, DC3, Cli, PtyMachine, SocatPair, have, program, write_config
 
 CLI = os.environ.get("FEROBRIXLAN_CLI", "ferobrixlan-cli")
 DWELL = b"G4X0.001\r\n"
-
-
-def program(lines, width=24):
-    text = "%\r\nO1234\r\n"
-    for i in range(lines):
-        text += ("N%d G01 X%d.%03d Y-%d" % (i, i % 500, i % 1000, i % 77)).ljust(width) + "\r\n"
-    return (text + "M30\r\n%\r\n").encode()
-
-
-EIA = {ord("%"): 0x5B, ord(" "): 0x10, ord("&"): 0x0E, ord("\t"): 0x3E}
-EIA.update({ord("0") + i: c for i, c in enumerate(
-    [0x20, 0x01, 0x02, 0x13, 0x04, 0x15, 0x16, 0x07, 0x08, 0x19])})
-EIA.update({ord("A") + i: c for i, c in enumerate(
-    [0x61, 0x62, 0x73, 0x64, 0x75, 0x76, 0x67, 0x68, 0x79, 0x51, 0x52, 0x43, 0x54,
-     0x45, 0x46, 0x57, 0x58, 0x49, 0x32, 0x23, 0x34, 0x25, 0x26, 0x37, 0x38, 0x29])})
 
 
 class Transfers(unittest.TestCase):
@@ -51,16 +36,6 @@ class Transfers(unittest.TestCase):
         with open(self.path("prog.nc"), "wb") as f:
             f.write(data)
         self.cli = Cli(CLI, self.dir, ["send", "prog.nc", "--yes"], self.machine.device)
-
-    def start_receive(self, **config):
-        write_config(self.dir, **config)
-        self.cli = Cli(CLI, self.dir, ["receive", "got.nc", "--yes"], self.machine.device)
-        self.assertTrue(self.cli.wait_for("status: Receive waitting"), self.cli.stderr())
-        time.sleep(0.6)  # the first poll comes half a second after opening
-
-    def received_file(self):
-        with open(self.path("got.nc"), "rb") as f:
-            return f.read()
 
     def hold_with_dc3(self, data):
         """DC3 in the middle of a line: the line goes quiet and stays quiet
@@ -117,73 +92,6 @@ class Transfers(unittest.TestCase):
             blocks += 1
         self.assertGreaterEqual(blocks, 5)
         self.assertEqual(got.replace(DWELL, b"", blocks), data)
-
-    def test_dnc_abandon_ends_with_an_error(self):
-        data = program(50000)
-        self.start_send(data, mode="DNC")
-        self.assertTrue(self.cli.wait_for("Waiting Machine Receive Singnal"))
-        self.machine.send(DC1)
-        self.machine.read_until(lambda r: len(r) > 1000)
-        self.machine.send(DC3)
-        self.cli.command("quit")
-        self.cli.command("quit")  # "Aband on"
-        self.assertNotEqual(self.cli.wait(), 0)
-        self.assertIn("stopped", self.cli.stderr())
-
-    def test_eia_send(self):
-        data = b"%\r\ng1x2 (a)\r\n%\r\n"
-        self.start_send(data, code="EIA")
-        self.assertEqual(self.cli.wait(), 0, self.cli.stderr())
-        self.machine.read_until_quiet()
-        expected = bytes(EIA.get(b, b) for b in data.upper())
-        self.assertEqual(bytes(self.machine.received), expected)
-
-    def test_eia_receive(self):
-        self.start_receive(code="EIA", mode="Data In/Out")
-        text = b"%\nG1X2\n%"
-        punched = b"\x00" * 20 + bytes(0x80 if b == 10 else EIA.get(b, b) for b in text)
-        self.machine.send(punched)
-        self.assertEqual(self.cli.wait(), 0, self.cli.stderr())
-        self.assertEqual(self.received_file(), b"\r\n" + text)
-
-    def test_a_megabyte_received_intact_in_several_appends(self):
-        self.start_receive(mode="NOMAL")
-        data = program(40000)
-        self.assertGreater(len(data), 1000000)
-        m = self.machine
-        sent = 0
-        held = False
-        while sent < len(data):
-            if m.read(0):
-                held = m.received.rfind(DC3) > m.received.rfind(DC1)
-            if held:
-                continue
-            n = min(4096, len(data) - sent)
-            m.send(data[sent:sent + n])
-            sent += n
-        time.sleep(0.5)
-        self.cli.signal()  # the operator's quit: continuous mode saves
-        self.assertEqual(self.cli.wait(), 0, self.cli.stderr())
-        self.assertEqual(self.received_file(), b"\r\n" + data)
-        self.assertIn(DC3 + DC1, bytes(m.received))
-
-    def test_pulled_cable_during_a_send(self):
-        data = program(50000)
-        self.start_send(data)
-        self.machine.read_until(lambda r: len(r) > 5000)
-        self.machine.pull_cable()
-        self.assertNotEqual(self.cli.wait(), 0)
-        self.assertIn("Port error", self.cli.stderr())
-        self.assertNotIn("status: finish", self.cli.stderr())
-
-    def test_pulled_cable_during_a_receive(self):
-        self.start_receive(mode="Data In/Out")
-        self.machine.send(b"%\r\nG01 X1\r\nG01 X2\r\n")
-        time.sleep(0.3)
-        self.machine.pull_cable()
-        self.assertNotEqual(self.cli.wait(), 0)
-        self.assertIn("Port error", self.cli.stderr())
-        self.assertEqual(self.received_file(), b"%\r\nG01 X1\r\nG01 X2\r\n\r\n")
 
 
 @unittest.skipUnless(have("socat"), "socat is not installed")

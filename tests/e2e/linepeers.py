@@ -1,6 +1,7 @@
 """Peers that hold the machine's end of a line for end-to-end tests: a
-pseudo-terminal pair held in this process, and socat pairs for peers that
-open a device by name (pyserial, ascii-xfr)."""
+pseudo-terminal pair held in this process, ferobrixlan-machine on a pair of
+its own, and socat pairs for peers that open a device by name (pyserial,
+ascii-xfr)."""
 
 import os
 import select
@@ -19,6 +20,33 @@ DEFAULTS = ["", "", "ON", "ON", "OFF", "1", "9600", "7", "2", "e", "Soft", "ISO"
 FIELDS = {"sendView": 2, "receiveView": 3, "port": 5, "baudRate": 6, "dataBits": 7,
           "stopBits": 8, "parity": 9, "handshake": 10, "code": 11, "replaceString1": 12,
           "serialInterval": 19, "mode": 20, "sendingEdit": 23}
+
+
+def program(lines, width=24):
+    """A part program between two "%" marks, CR LF line ends."""
+    text = "%\r\nO1234\r\n"
+    for i in range(lines):
+        text += ("N%d G01 X%d.%03d Y-%d" % (i, i % 500, i % 1000, i % 77)).ljust(width) + "\r\n"
+    return (text + "M30\r\n%\r\n").encode()
+
+
+def pty_queue_bytes():
+    """How many bytes a pseudo-terminal takes in one-byte writes, with nobody
+    reading, before it refuses more: how far a PC can run ahead of a machine
+    that reads its side slowly."""
+    master, slave = os.openpty()
+    try:
+        tty.setraw(slave)
+        os.set_blocking(slave, False)
+        count = 0
+        try:
+            while True:
+                count += os.write(slave, b"x")
+        except BlockingIOError:
+            return count
+    finally:
+        os.close(master)
+        os.close(slave)
 
 
 def write_config(directory, **values):
@@ -48,10 +76,6 @@ class PtyMachine:
                     pass
         self.master = self.slave = None
 
-    def pull_cable(self):
-        """Closes the line under the PC's feet."""
-        self.close()
-
     def send(self, data):
         view = memoryview(data)
         while view:
@@ -79,7 +103,7 @@ class PtyMachine:
             self.read(0.05)
         return predicate(self.received)
 
-    def read_until_quiet(self, quiet=0.3, timeout=20):
+    def read_until_quiet(self, quiet=1.0, timeout=30):
         deadline = time.monotonic() + timeout
         last = time.monotonic()
         while time.monotonic() < deadline:
@@ -88,6 +112,62 @@ class PtyMachine:
             elif time.monotonic() - last >= quiet:
                 return
         raise AssertionError("the line never went quiet")
+
+
+class SimulatedMachine:
+    """ferobrixlan-machine in one role, with the PC's side of its line linked
+    at `device`. Its narration and its summary go to a file read back by
+    stderr() and summary()."""
+
+    def __init__(self, binary, directory, role, *args):
+        self.device = os.path.join(directory, "machine-line")
+        self.errors = tempfile.TemporaryFile()
+        self.process = subprocess.Popen(
+            [binary, role, "--link", self.device] + [str(a) for a in args],
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=self.errors)
+        deadline = time.monotonic() + 5
+        while not os.path.lexists(self.device):
+            if time.monotonic() > deadline or self.process.poll() is not None:
+                raise RuntimeError("ferobrixlan-machine made no line: " + self.stderr())
+            time.sleep(0.01)
+
+    def stderr(self):
+        self.errors.seek(0)
+        return self.errors.read().decode("utf-8", "replace")
+
+    def wait_for(self, text, timeout=10):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if text in self.stderr():
+                return True
+            if self.process.poll() is not None:
+                break
+            time.sleep(0.02)
+        return text in self.stderr()
+
+    def wait(self, timeout=30):
+        return self.process.wait(timeout)
+
+    def summary(self, timeout=30):
+        """The key=value lines printed at exit (waits for the exit)."""
+        self.process.wait(timeout)
+        pairs = {}
+        for line in self.stderr().splitlines():
+            if "=" in line and not line.startswith(("ferobrixlan-machine:", "#")):
+                key, value = line.split("=", 1)
+                pairs[key] = value
+        return pairs
+
+    def stop(self):
+        """Ends the machine if it still runs; the end of the test's use of it."""
+        if self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(5)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+        self.errors.close()
 
 
 class SocatPair:
@@ -150,9 +230,13 @@ class Cli:
         return text in self.stderr()
 
     def kill(self):
+        """Ends the program if it still runs; the end of the test's use of it."""
         if self.process.poll() is None:
             self.process.kill()
             self.process.wait()
+        if self.process.stdin:
+            self.process.stdin.close()
+        self.errors.close()
 
 
 def have(program):

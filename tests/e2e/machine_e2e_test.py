@@ -1,0 +1,262 @@
+"""ferobrixlan-cli against the simulated machine tool, ferobrixlan-machine, on
+a pseudo-terminal pair: pacing by a small controller buffer, a stalled
+machine ended by the operator, a pulled cable, EIA tape with a blank leader,
+and a long punch received in several appends.
+
+A pseudo-terminal does not slow the PC down to the line speed: when a
+machine reads slowly, the PC's bytes wait in the pty's queue (some 20 KB), and
+the machine reads all of them after its DC3. The bounds below allow for that
+queue and no more."""
+
+import os
+import signal
+import sys
+import tempfile
+import time
+import unittest
+import zlib
+
+from linepeers import Cli, SimulatedMachine, program, pty_queue_bytes, write_config
+
+CLI = os.environ.get("FEROBRIXLAN_CLI", "ferobrixlan-cli")
+MACHINE = os.environ.get("FEROBRIXLAN_MACHINE", "ferobrixlan-machine")
+
+# ISO to EIA tape code for the characters of the programs below, written out
+# here rather than taken from the system's table.
+EIA = {ord("%"): 0x5B, ord(" "): 0x10, ord("&"): 0x0E, ord("\t"): 0x3E}
+EIA.update({ord("0") + i: c for i, c in enumerate(
+    [0x20, 0x01, 0x02, 0x13, 0x04, 0x15, 0x16, 0x07, 0x08, 0x19])})
+EIA.update({ord("A") + i: c for i, c in enumerate(
+    [0x61, 0x62, 0x73, 0x64, 0x75, 0x76, 0x67, 0x68, 0x79, 0x51, 0x52, 0x43, 0x54,
+     0x45, 0x46, 0x57, 0x58, 0x49, 0x32, 0x23, 0x34, 0x25, 0x26, 0x37, 0x38, 0x29])})
+
+
+def eia_tape(text):
+    """What a tape punch puts on the line: CR dropped, LF as end of block."""
+    return bytes(0x80 if c == 10 else EIA.get(c, c) for c in text if c != 13)
+
+
+def marked(text):
+    """The part of a program that a mark-mode receive keeps: first "%" through second."""
+    first = text.index(b"%")
+    return text[first:text.index(b"%", first + 1) + 1]
+
+
+class MachineTestCase(unittest.TestCase):
+    """One transfer at a time between ferobrixlan-cli and the machine."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.queue = pty_queue_bytes()
+
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.dir = self.tmp.name
+        self.machine = None
+        self.cli = None
+
+    def tearDown(self):
+        self.end_run()
+        self.tmp.cleanup()
+
+    def end_run(self):
+        if self.cli:
+            self.cli.kill()
+        if self.machine:
+            self.machine.stop()
+        self.cli = self.machine = None
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def read(self, name):
+        with open(self.path(name), "rb") as f:
+            return f.read()
+
+    def start_send(self, data, *machine_args, **config):
+        """The machine reads (storing every byte in machine.out); the PC sends data."""
+        self.end_run()
+        with open(self.path("prog.nc"), "wb") as f:
+            f.write(data)
+        self.machine = SimulatedMachine(MACHINE, self.dir, "receive", "--out",
+                                        self.path("machine.out"), *machine_args)
+        write_config(self.dir, **config)
+        self.cli = Cli(CLI, self.dir, ["send", "prog.nc", "--yes"], self.machine.device)
+
+    def start_receive(self, text, *machine_args, **config):
+        """The machine punches text; the PC receives it into got.nc."""
+        self.end_run()
+        with open(self.path("punch.nc"), "wb") as f:
+            f.write(text)
+        if os.path.exists(self.path("got.nc")):
+            os.unlink(self.path("got.nc"))
+        self.machine = SimulatedMachine(MACHINE, self.dir, "punch", self.path("punch.nc"),
+                                        *machine_args)
+        write_config(self.dir, **config)
+        self.cli = Cli(CLI, self.dir, ["receive", "got.nc", "--yes"], self.machine.device)
+
+    def assert_fits_the_queue(self, count, after):
+        self.assertLessEqual(count, after + self.queue + 1024,
+                             "the PC went on sending after the machine's DC3")
+
+    def wait_until_stored_settles(self):
+        """Size of machine.out once nothing has arrived for half a second."""
+        size = -1
+        while size != len(self.read("machine.out")):
+            size = len(self.read("machine.out"))
+            time.sleep(0.5)
+        return size
+
+
+class Sends(MachineTestCase):
+    def test_small_buffer_paces_the_send_and_every_byte_arrives_once_in_order(self):
+        # At 9600 baud a round takes the 20 KB the pty holds, 20 s to read:
+        # one round shows the PC stopping. At a fast line with a slow
+        # controller the rounds come dozens of times.
+        cases = [
+            # baud, controller drain (bytes/s), program lines, least DC3 rounds
+            (9600, 900, 1000, 1),
+            (921600, 80000, 30000, 24),
+        ]
+        for baud, drain, lines, rounds in cases:
+            with self.subTest(baud=baud):
+                data = program(lines)
+                self.start_send(data, "--baud", baud, "--buffer", 256, "--drain", drain)
+                self.assertEqual(self.cli.wait(120), 0, self.cli.stderr())
+                summary = self.machine.summary(120)
+                self.assertEqual(self.read("machine.out"), data)
+                self.assertGreaterEqual(int(summary["dc3-sent"]), rounds, self.machine.stderr())
+                self.assertGreaterEqual(int(summary["dc1-sent"]), rounds)
+                for count in map(int, summary["overrun"].split(",")):
+                    self.assert_fits_the_queue(count, 0)
+
+    def test_stalled_machine_is_left_by_the_operators_quit(self):
+        data = program(12000)
+        stall = 5000
+        cases = [
+            # mode, the operator's quit: commands on stdin or a signal
+            ("NOMAL", ["quit"]),
+            ("DNC", ["quit", "quit"]),  # "hold on" waits for a CR; "Aband on"
+            ("Data In/Out", signal.SIGINT),
+        ]
+        for mode, quit in cases:
+            with self.subTest(mode=mode):
+                start = [] if mode == "NOMAL" else ["--start-dc1", "--wait", 0.2]
+                self.start_send(data, "--stall-after", stall, "--buffer", 1000000, *start,
+                                mode=mode)
+                self.assertTrue(self.machine.wait_for("stalled after", 20), self.machine.stderr())
+                held = self.wait_until_stored_settles()
+                self.assert_fits_the_queue(held, stall)
+                self.assertIsNone(self.cli.process.poll(), self.cli.stderr())
+                if isinstance(quit, list):
+                    for command in quit:
+                        self.cli.command(command)
+                else:
+                    self.cli.signal(quit)
+                self.assertNotEqual(self.cli.wait(10), 0)
+                self.assertIn("stopped", self.cli.stderr())
+                self.assertNotIn("status: finish", self.cli.stderr())
+                summary = self.machine.summary(10)
+                self.assertEqual((summary["end"], summary["stalled"]), ("pc-closed", "yes"))
+                self.assertEqual(summary["dc3-sent"], "1")
+                self.assertEqual(self.read("machine.out"), data[:held])
+
+    def test_pulled_cable_ends_the_send_with_a_port_error(self):
+        data = program(20000)
+        self.start_send(data, "--pull-after", 30000)
+        self.assertNotEqual(self.cli.wait(20), 0)
+        self.assertIn("Port error", self.cli.stderr())
+        self.assertNotIn("status: finish", self.cli.stderr())
+        self.assertEqual(self.machine.wait(), 3)
+        self.assertEqual(self.read("machine.out"), data[:30000])
+
+    def test_eia_send_translates_every_character_once(self):
+        data = b"%\r\ng1x2 (a)\r\n" + program(200)[3:]
+        self.start_send(data, code="EIA")
+        self.assertEqual(self.cli.wait(), 0, self.cli.stderr())
+        self.machine.summary()
+        self.assertEqual(self.read("machine.out"), bytes(EIA.get(b, b) for b in data.upper()))
+
+
+class Receives(MachineTestCase):
+    def test_eia_punch_with_a_leader_of_nuls(self):
+        text = b"O0001 BEFORE THE MARK\r\n" + program(600) + b"AFTER THE END\r\n"
+        leader = 120
+        lines = text.replace(b"\r", b"")
+        for mode, kept in (("Data In/Out", marked(lines)), ("NOMAL", lines)):
+            with self.subTest(mode=mode):
+                self.start_receive(text, "--eia", "--leader", leader, code="EIA", mode=mode)
+                if mode == "NOMAL":
+                    # Continuous receiving ends only at the operator's quit.
+                    self.assertTrue(self.machine.wait_for("punched all", 20))
+                    time.sleep(1)
+                    self.cli.signal(signal.SIGINT)
+                self.assertEqual(self.cli.wait(20), 0, self.cli.stderr())
+                self.assertEqual(self.read("got.nc"), b"\r\n" + kept)
+                summary = self.machine.summary(10)
+                self.assertEqual(summary["complete"], "yes")
+                tape = b"\0" * leader + eia_tape(text)
+                self.assertEqual(int(summary["crc32"], 16), zlib.crc32(tape),
+                                 "the machine punched other codes than the EIA table's")
+
+    def test_a_megabyte_punched_arrives_intact_in_several_appends(self):
+        data = program(40000)
+        self.assertGreater(len(data), 1000000)
+        self.start_receive(data, mode="NOMAL")
+        self.assertTrue(self.machine.wait_for("punched all", 60), self.machine.stderr())
+        time.sleep(1)
+        self.cli.signal(signal.SIGINT)  # the operator's quit: continuous mode saves
+        self.assertEqual(self.cli.wait(), 0, self.cli.stderr())
+        self.assertEqual(self.read("got.nc"), b"\r\n" + data)
+        summary = self.machine.summary(10)
+        xoff, xon = int(summary["dc3-received"]), int(summary["dc1-received"])
+        self.assertGreater(xon, 100, "no XOFF/XON around the hand-overs")
+        self.assertIn(xoff - xon, (0, 1), "an XOFF was never released")
+        self.assertEqual(summary["other-received"], "0")
+
+    def test_stalled_punch_is_left_by_the_operators_quit(self):
+        data = program(400)
+        stall = 3000
+        cases = [
+            # mode, how the operator quits, exit code, file, message
+            ("Data In/Out", "quit", 1, data[:stall] + b"\r\n", "Receive incomplete"),
+            ("NOMAL", signal.SIGINT, 0, b"\r\n" + data[:stall], "Data saving"),
+        ]
+        for mode, quit, code, saved, message in cases:
+            with self.subTest(mode=mode):
+                self.start_receive(data, "--stall-after", stall, mode=mode)
+                self.assertTrue(self.machine.wait_for("stalled after", 20))
+                time.sleep(0.5)
+                self.assertIsNone(self.cli.process.poll(), self.cli.stderr())
+                if quit == "quit":
+                    self.cli.command(quit)
+                else:
+                    self.cli.signal(quit)
+                self.assertEqual(self.cli.wait(10), code, self.cli.stderr())
+                self.assertIn(message, self.cli.stderr())
+                self.assertEqual(self.read("got.nc"), saved)
+
+    def test_pulled_cable_keeps_what_arrived(self):
+        data = program(2000)
+        pulled = 30000  # past the 10000-character appends
+        cases = [
+            ("Data In/Out", b"\r\n" + data[:pulled] + b"\r\n"),  # saved as incomplete
+            ("NOMAL", b"\r\n" + data[:pulled]),
+        ]
+        for mode, saved in cases:
+            with self.subTest(mode=mode):
+                self.start_receive(data, "--pull-after", pulled, mode=mode)
+                self.assertNotEqual(self.cli.wait(20), 0)
+                self.assertIn("Port error", self.cli.stderr())
+                self.assertEqual(self.machine.wait(), 3)
+                self.assertEqual(self.read("got.nc"), saved)
+
+
+if __name__ == "__main__":
+    while len(sys.argv) > 1 and sys.argv[1].startswith(("--cli=", "--machine=")):
+        name, value = sys.argv.pop(1)[2:].split("=", 1)
+        if name == "cli":
+            CLI = value
+        else:
+            MACHINE = value
+    unittest.main(verbosity=2)
