@@ -5,9 +5,9 @@
 # Then, when the window program is built, opens the same program in the editor
 # window against a QPlainTextEdit (bench/editor_open_bench).
 #
-#   bench/number.sh [BUILD_DIR]      (default: /work/main/build)
+#   bench/number.sh [BUILD_DIR]      (default: build/ of this checkout)
 set -euo pipefail
-build=${1:-/work/main/build}
+build=${1:-$(cd "$(dirname "$0")/.." && pwd)/build}
 cli=$build/tools/ferobrixlan-cli
 [ -x "$cli" ] || { echo "number.sh: $cli not built" >&2; exit 2; }
 awk_bin=$(command -v mawk || command -v awk)
