@@ -1,6 +1,8 @@
 #pragma once
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include <stdlib.h>
@@ -30,5 +32,11 @@ public:
 private:
     std::string m_path;
 };
+
+// The bytes of a file; empty when it cannot be read.
+inline std::string fileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
 
 }  // namespace fbx::test

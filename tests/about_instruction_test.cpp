@@ -1,6 +1,5 @@
 #include <QLabel>
 #include <QPlainTextEdit>
-#include <QScrollBar>
 #include <QtTest>
 
 #include "QtTestText.h"
@@ -10,7 +9,6 @@
 #include "ConfigFile.h"
 #include "DataFiles.h"
 #include "InstructionWindow.h"
-#include "Look.h"
 #include "TempDir.h"
 
 using namespace fbx;
@@ -35,47 +33,43 @@ private slots:
 
     void theManualCoversItsSectionsInOrderWithoutAWebAddress() {
         const QString manual = manualText(m_app.programDir);
-        QVERIFY(!manual.isEmpty());
         int at = 0;
         for (const char* heading :
              {"1. Transmission:", "2. Modes:", "3. Receiving :", "4. Edit :", "5. Setting==>",
               "Communication setting ==>", "6. Connection Cable", "7. Code",
               "8. Edit utensil :", "9. Processing String", "10. Select==>", "11. About ==>"}) {
-            const int found = manual.indexOf(QString::fromLatin1(heading), at);
-            QVERIFY2(found >= 0, heading);
-            at = found;
+            at = manual.indexOf(QString::fromLatin1(heading), at);
+            QVERIFY2(at >= 0, heading);
         }
         for (const char* fact :
              {"FEROBRIXLAN_PORT1=/dev/ttyUSB0", "/dev/ttyS<N-1>", "dialout", "G4X0.001",
               "[67][2][84 69 83 84]     sends ASTEST TESTE",
               "[67][0][]                sends ASII ODE",
               "[67][2][67 84 69 83 84]  sends ASCTEST CTESTE", "25-pin to 25-pin",
-              "9-pin PC to 25-pin", "OPEN , SAVE , Print , Cut , Copy , Paste ,"}) {
+              "9-pin PC to 25-pin", "OPEN , SAVE , Print , Cut , Copy , Paste ,"})
             QVERIFY2(manual.contains(QString::fromLatin1(fact)), fact);
-        }
         QVERIFY(!manual.contains("http", Qt::CaseInsensitive));
         QVERIFY(!manual.contains("www", Qt::CaseInsensitive));
     }
 
-    void instructionWindowShowsTheManualAfreshAtEachOpening() {
-        QString shown;
+    void instructionWindowReadsTheManualAfreshAtEachOpening() {
+        const QString builtIn = manualText(m_app.programDir);
+        QVERIFY(!builtIn.isEmpty());
         {
             InstructionWindow window(m_app);
-            QCOMPARE(window.windowTitle(), QStringLiteral("Instruction"));
-            QPlainTextEdit* box = window.textBox();
-            QVERIFY(!box->isReadOnly());
-            QCOMPARE(box->font().pointSizeF(), 12.0);
-            QCOMPARE(box->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-            QCOMPARE(box->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-            shown = box->toPlainText();
-            QCOMPARE(shown, manualText(m_app.programDir));
+            QCOMPARE(window.textBox()->toPlainText(), builtIn);
             window.show();
             QVERIFY(QTest::qWaitForWindowExposed(&window));
-            QTest::keyClicks(box, "typed by the operator");
-            QVERIFY(box->toPlainText() != shown);
+            QTest::keyClicks(window.textBox(), "typed by the operator");
+            QVERIFY(window.textBox()->toPlainText() != builtIn);
         }
-        InstructionWindow again(m_app);
-        QCOMPARE(again.textBox()->toPlainText(), shown);
+        QCOMPARE(InstructionWindow(m_app).textBox()->toPlainText(), builtIn);
+        // A manual of the shop's own in the start-up directory, changed
+        // between two openings.
+        for (const char* notes : {"Our shop's own notes\n", "Notes, second edition\n"}) {
+            QVERIFY(writeWholeFile(m_dir->file("ferobrixlan-manual.txt"), notes).isOk());
+            QCOMPARE(InstructionWindow(m_app).textBox()->toPlainText(), QString::fromLatin1(notes));
+        }
     }
 
     void theStartupDirectoryComesBeforeTheSharedDirectories() {
@@ -88,27 +82,17 @@ private slots:
         QVERIFY(writeWholeFile(m_dir->file("brix1.bmp"), "own").isOk());
         QCOMPARE(findDataFile(m_app.programDir, "brix1.bmp"),
                  QString::fromStdString(m_dir->file("brix1.bmp")));
-
-        QVERIFY(
-            writeWholeFile(m_dir->file("ferobrixlan-manual.txt"), "Our shop's own notes\n").isOk());
-        InstructionWindow window(m_app);
-        QCOMPARE(window.textBox()->toPlainText(), QStringLiteral("Our shop's own notes\n"));
     }
 
-    void aboutWindowNamesTheProgramWithoutAMoviePlayer() {
+    void aboutWindowNamesTheProgramAndItsVersion() {
         AboutWindow window(m_app);
-        QCOMPARE(window.windowTitle(), QStringLiteral(" "));
-        QCOMPARE(window.size(), QSize(twips(7455, &window), twips(5670, &window)));
         QCOMPARE(window.findChild<QLabel*>("name")->text(), QStringLiteral("ferobrixlan"));
         QCOMPARE(window.findChild<QLabel*>("version")->text(),
                  QStringLiteral("Version " FEROBRIXLAN_TEST_VERSION));
-        QVERIFY(!window.findChild<QLabel*>("description")->text().isEmpty());
-        // No pictures anywhere: the window still opens and closes normally.
+        // No pictures anywhere: the window still opens.
         QVERIFY(window.findChild<QLabel*>("picture")->pixmap().isNull());
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        window.close();
-        QVERIFY(!window.isVisible());
     }
 };
 

@@ -1,3 +1,4 @@
+#include <Qsci/qsciscintilla.h>
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
@@ -11,7 +12,6 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QtTest>
-#include <Qsci/qsciscintilla.h>
 
 #include "AppContext.h"
 #include "ConfigFile.h"
@@ -27,15 +27,21 @@ using Sci = QsciScintillaBase;
 
 namespace {
 
-std::string Slurp(const QString& path) {
-    std::string text;
-    readWholeFile(QFile::encodeName(path).toStdString(), text);
-    return text;
+// The status labels: line count, caret line, caret position.
+QString Labels(QWidget* window) {
+    QStringList texts;
+    for (const char* name : {"Label2", "Label5", "Label1"}) {
+        auto* label = window->findChild<QLabel*>(name);
+        texts << (label ? label->text() : QString("(no %1)").arg(name));
+    }
+    return texts.join(' ');
 }
 
-QString LabelText(QWidget* window, const char* name) {
-    auto* label = window->findChild<QLabel*>(name);
-    return label ? label->text() : QString("(no %1)").arg(name);
+// Presses a toolbar button, named as its action.
+void Press(EditorWindow* editor, const char* key) {
+    QAction* action = editor->findChild<QAction*>(key);
+    QVERIFY2(action, key);
+    action->trigger();
 }
 
 // The text of a PDF, through pdftotext (poppler-utils) or Ghostscript.
@@ -58,7 +64,8 @@ bool PdfText(const QString& pdf, QString& text) {
 // A program of n lines "G01 X<i> Y<i>".
 std::string Program(int lines) {
     std::string text;
-    for (int i = 0; i < lines; ++i) text += "G01 X" + std::to_string(i) + " Y" + std::to_string(i % 97) + "\r\n";
+    for (int i = 0; i < lines; ++i)
+        text += "G01 X" + std::to_string(i) + " Y" + std::to_string(i % 97) + "\r\n";
     return text;
 }
 
@@ -79,9 +86,10 @@ private:
         auto* editor = new EditorWindow(app);
         editor->show();
         const std::size_t before = prompts->fileQuestions.size();
-        bool expected = QTest::qWaitFor([&] { return prompts->fileQuestions.size() > before; }, 5000);
-        if (!expected) qWarning("the open dialog did not come up");
-        if (!QTest::qWaitFor([&] { return !editor->isBusy(); }, 20000)) qWarning("the file did not load");
+        if (!QTest::qWaitFor([&] { return prompts->fileQuestions.size() > before; }, 5000))
+            qWarning("the open dialog did not come up");
+        if (!QTest::qWaitFor([&] { return !editor->isBusy(); }, 20000))
+            qWarning("the file did not load");
         return editor;
     }
 
@@ -103,7 +111,7 @@ private slots:
         dir.reset();
     }
 
-    void openDialogComesUpByItselfAndLoadsEveryByte() {
+    void openDialogComesUpAfter100MsAndEveryByteIsLoadedAndSaved() {
         std::string bytes = "%\r\nO0001 (";
         for (int c = 0; c < 256; ++c) bytes += static_cast<char>(c);
         bytes += ")\r\nM30\r\n%";
@@ -114,121 +122,63 @@ private slots:
         QPointer<EditorWindow> editor = new EditorWindow(app);
         editor->show();
         QCoreApplication::processEvents();
-        // Nothing is asked at once: the dialog waits for the 100 ms timer.
         QVERIFY(prompts->fileQuestions.empty());
         auto* timer2 = editor->findChild<QTimer*>("Timer2");
         QVERIFY(timer2 && timer2->isActive() && timer2->isSingleShot());
         QCOMPARE(timer2->interval(), 100);
-        QCOMPARE(LabelText(editor, "Label5"), QString("0"));
-        QCOMPARE(LabelText(editor, "Label1"), QString("0"));
 
         QTRY_COMPARE(prompts->fileQuestions.size(), std::size_t(1));
-        QCOMPARE(prompts->fileQuestions[0].title, QString("Open File"));
-        QCOMPARE(prompts->fileQuestions[0].filter, QString("*.*|*.*"));
         QTRY_VERIFY(!editor->isBusy());
         QCOMPARE(editor->programText(), bytes);
         QCOMPARE(editor->windowTitle(), File("all.nc"));
-        // The text area also breaks a line at the lone CR among the bytes.
-        QCOMPARE(LabelText(editor, "Label2"), QString("6"));
 
         // Saved back, every byte is the same, followed by CR LF.
         prompts->saveNames.push_back(File("copy.nc"));
+        Press(editor, "Save1");
+        QVERIFY(prompts->asked.empty());
+        QCOMPARE(test::fileBytes(dir->file("copy.nc")), bytes + "\r\n");
+
+        // Saving over it asks first.
+        editor->setProgramText("G01 X5");
+        prompts->saveNames = {File("copy.nc"), File("copy.nc")};
+        prompts->answers = {Answer::Cancel, Answer::Ok};
         editor->SaveProgramAs();
-        QCOMPARE(Slurp(File("copy.nc")), bytes + "\r\n");
+        QCOMPARE(prompts->texts(),
+                 std::vector<std::string>{"re-write or not ?\r\n" + dir->file("copy.nc")});
+        QCOMPARE(prompts->asked[0].buttons, Buttons::OkCancel);
+        QCOMPARE(test::fileBytes(dir->file("copy.nc")), bytes + "\r\n");
+        editor->SaveProgramAs();
+        QCOMPARE(test::fileBytes(dir->file("copy.nc")), std::string("G01 X5\r\n"));
     }
 
-    void openingAMissingFileSaysSoAndLeavesTheTextEmpty() {
+    void openingAMissingOrUnreadableFileSaysSoAndLeavesTheTextEmpty() {
         prompts->openNames.push_back(File("none.nc"));
         EditorWindow* editor = OpenEditor();
-        QCOMPARE(prompts->asked.size(), std::size_t(1));
-        const Message& m = prompts->asked[0];
-        QCOMPARE(m.text, std::string("Data empty opennev file?"));
-        QCOMPARE(m.title, std::string("Send data error"));
-        QCOMPARE(m.icon, Icon::Stop);
-        QCOMPARE(m.buttons, Buttons::OkCancel);
-        QCOMPARE(editor->windowTitle(), File("none.nc"));
+        QCOMPARE(prompts->texts(), std::vector<std::string>{"Data empty opennev file?"});
+        QCOMPARE(prompts->asked[0].icon, Icon::Stop);
         QCOMPARE(editor->programText(), std::string());
 
-        // A name that exists but cannot be read (a folder) is reported too.
-        prompts->openNames.push_back(QString::fromStdString(dir->path()));
-        editor->OpenProgram();
+        prompts->openNames.push_back(QString::fromStdString(dir->path()));  // a folder
+        Press(editor, "Open1");
         QCOMPARE(prompts->asked.size(), std::size_t(2));
         QCOMPARE(prompts->asked[1].icon, Icon::Stop);
         QVERIFY(!editor->isBusy());
     }
 
-    void saveAddsCrLfAndAsksBeforeReplacingAFile() {
-        EditorWindow* editor = OpenEditor();
-        editor->setWindowTitle("/prog/o1.nc");
-        editor->setProgramText("G00 X0\r\nM30\r\n");
-
-        prompts->saveNames.push_back(File("new.nc"));
-        editor->SaveProgramAs();
-        QCOMPARE(prompts->fileQuestions.back().title, QString("Save File"));
-        QCOMPARE(prompts->fileQuestions.back().filter, QString("*.txt"));
-        QCOMPARE(prompts->fileQuestions.back().fileName, QString());
-        QVERIFY(prompts->asked.empty());
-        QCOMPARE(Slurp(File("new.nc")), std::string("G00 X0\r\nM30\r\n\r\n"));
-
-        editor->setProgramText("G01 X5");
-        prompts->saveNames.push_back(File("new.nc"));
-        prompts->answers.push_back(Answer::Cancel);
-        editor->SaveProgramAs();
-        QCOMPARE(prompts->asked.size(), std::size_t(1));
-        QCOMPARE(prompts->asked[0].text, "re-write or not ?\r\n" + dir->file("new.nc"));
-        QCOMPARE(prompts->asked[0].title, std::string("Save as"));
-        QCOMPARE(prompts->asked[0].icon, Icon::Question);
-        QCOMPARE(prompts->asked[0].buttons, Buttons::OkCancel);
-        QCOMPARE(Slurp(File("new.nc")), std::string("G00 X0\r\nM30\r\n\r\n"));
-
-        prompts->saveNames.push_back(File("new.nc"));
-        prompts->answers.push_back(Answer::Ok);
-        editor->SaveProgramAs();
-        QCOMPARE(Slurp(File("new.nc")), std::string("G01 X5\r\n"));
-        QCOMPARE(editor->windowTitle(), QString("/prog/o1.nc"));
-
-        // A cancelled dialog does nothing.
-        editor->SaveProgramAs();
-        QCOMPARE(prompts->asked.size(), std::size_t(2));
-    }
-
     void statusLabelsCountLinesFromOneAndCaretFromZero() {
         EditorWindow* editor = OpenEditor();
-        QTRY_COMPARE(LabelText(editor, "Label2"), QString("1"));
+        QTRY_COMPARE(Labels(editor), QString("1 0 0"));
         editor->setProgramText("AB\r\nCD\r\nEF");
         editor->textArea()->SendScintilla(Sci::SCI_GOTOPOS, 5UL);
-        QTRY_COMPARE(LabelText(editor, "Label1"), QString("5"));
-        QCOMPARE(LabelText(editor, "Label5"), QString("1"));
-        QCOMPARE(LabelText(editor, "Label2"), QString("3"));
-        editor->textArea()->SendScintilla(Sci::SCI_GOTOPOS, 0UL);
-        QTRY_COMPARE(LabelText(editor, "Label1"), QString("0"));
-        QCOMPARE(LabelText(editor, "Label5"), QString("0"));
-    }
-
-    void toolbarHasTheButtonsInOrder() {
-        EditorWindow* editor = OpenEditor();
-        auto* bar = editor->findChild<QToolBar*>("tbToolBar");
-        QVERIFY(bar);
-        QStringList keys, tips;
-        for (QAction* action : bar->actions()) {
-            keys << action->objectName();
-            tips << action->toolTip();
-            QVERIFY(!action->icon().isNull());
-        }
-        QCOMPARE(keys, QStringList({"Open1", "Save1", "Print1", "Cut1", "Copy1", "Paste1", "Undo1",
-                                    "Preview1", "NNumber"}));
-        QCOMPARE(tips, QStringList({"Open File", "Save File", "Print", "Cut", "Copy", "Paste", "Undo",
-                                    "Search", "Made N"}));
+        QTRY_COMPARE(Labels(editor), QString("3 1 5"));
     }
 
     void printsTheSelectionOrTheWholeText() {
         EditorWindow* editor = OpenEditor();
         editor->setProgramText("G00 X11 Y12\r\nG01 Z-33 F440\r\nM30\r\n");
-        // The second line selected.
-        editor->textArea()->SendScintilla(Sci::SCI_SETSEL, 13UL, 26L);
+        editor->textArea()->SendScintilla(Sci::SCI_SETSEL, 13UL, 26L);  // the second line
         prompts->printTo = File("selection.pdf");
-        editor->PrintProgram();
-        QCOMPARE(prompts->printTitle, QString("print"));
+        Press(editor, "Print1");
         QVERIFY(prompts->printSelectionOffered);
         QString text;
         if (!PdfText(File("selection.pdf"), text))
@@ -241,14 +191,14 @@ private slots:
         editor->PrintProgram();
         QVERIFY(!prompts->printSelectionOffered);
         QVERIFY(PdfText(File("all.pdf"), text));
-        QVERIFY2(text.contains("G00 X11 Y12") && text.contains("G01 Z-33 F440") && text.contains("M30"),
-                 qPrintable(text));
+        QVERIFY2(
+            text.contains("G00 X11 Y12") && text.contains("G01 Z-33 F440") && text.contains("M30"),
+            qPrintable(text));
 
         prompts->printTo = File("cancelled.pdf");
         prompts->printAccepted = false;
         editor->PrintProgram();
         QVERIFY(!QFile::exists(File("cancelled.pdf")));
-        QVERIFY(prompts->asked.empty());
     }
 
     void numbersTheTextBehindTheNoticeAsOneUndoableStep() {
@@ -256,29 +206,38 @@ private slots:
         const std::string program = "%\r\nG00 X0\r\n\r\n/M01\r\nG01 X5\r\nM30";
         editor->setProgramText(program);
         QSignalSpy finished(editor, &EditorWindow::numberingFinished);
-        editor->NumberLines();
-        // While the pass runs the notice is seen and the toolbar is off; a
-        // second press does nothing.
+        Press(editor, "NNumber");
         QVERIFY(editor->textArea()->isHidden());
         QVERIFY(editor->findChild<QLabel*>("Label4")->isVisible());
-        QCOMPARE(editor->findChild<QLabel*>("Label4")->text(), QString::fromUtf8("N序號產生中"));
         QVERIFY(!editor->findChild<QToolBar*>("tbToolBar")->isEnabled());
-        editor->NumberLines();
+        editor->NumberLines();  // a second press does nothing
         QTRY_COMPARE(finished.count(), 1);
-        QCOMPARE(editor->programText(), std::string("N 0 %\r\nN 10 G00 X0\r\n\r\n/M01\r\nN 20 G01 X5\r\nN 30 M30"));
+        QCOMPARE(editor->programText(),
+                 std::string("N 0 %\r\nN 10 G00 X0\r\n\r\n/M01\r\nN 20 G01 X5\r\nN 30 M30"));
         QVERIFY(editor->textArea()->isVisible());
         QVERIFY(editor->findChild<QToolBar*>("tbToolBar")->isEnabled());
         QVERIFY(prompts->asked.empty());
         QCOMPARE(finished.count(), 1);
-
         editor->UndoEdit();
         QCOMPARE(editor->programText(), program);
     }
 
-    void numberingALargeTextLetsTheEventLoopRun() {
+    void aLargeFileLoadsAndIsNumberedInSlicesWhileTheEventLoopRuns() {
+        const std::string program = Program(1200000);  // about 20 MB
+        QVERIFY(writeWholeFile(dir->file("big.nc"), program).isOk());
         EditorWindow* editor = OpenEditor();
-        const std::string program = Program(1000000);  // about 17 MB
-        editor->setProgramText(program);
+        prompts->openNames.push_back(File("big.nc"));
+        QSignalSpy loaded(editor, &EditorWindow::programLoaded);
+        editor->OpenProgram();
+        QVERIFY(editor->isBusy());
+        QVERIFY(!editor->findChild<QToolBar*>("tbToolBar")->isEnabled());
+        editor->SaveProgramAs();  // ignored while loading
+        QVERIFY(loaded.wait(60000));
+        QVERIFY(editor->programText() == program);
+        QCOMPARE(Labels(editor), QString("1200001 0 0"));
+        editor->UndoEdit();  // the load is no edit
+        QVERIFY(editor->programText() == program);
+
         int turns = 0;
         QTimer beat;
         beat.setInterval(0);
@@ -287,7 +246,7 @@ private slots:
         QSignalSpy finished(editor, &EditorWindow::numberingFinished);
         editor->NumberLines();
         QVERIFY(finished.wait(60000));
-        // The pass went back to the event loop many times, not once per line.
+        // Back to the event loop many times, not once per line.
         QVERIFY2(turns >= 2 && turns < 100000, qPrintable(QString::number(turns)));
         QVERIFY(editor->programText() == editor::NumberProgram(program, 10).numberedText);
         editor->UndoEdit();
@@ -301,56 +260,28 @@ private slots:
         QSignalSpy finished(editor, &EditorWindow::numberingFinished);
         editor->NumberLines();
         QTRY_COMPARE(finished.count(), 1);
-        QCOMPARE(prompts->asked.size(), std::size_t(1));
-        const Message& m = prompts->asked[0];
-        QCOMPARE(m.title, std::string("serial"));
-        QCOMPARE(m.icon, Icon::Stop);
-        QCOMPARE(m.text, std::string("Beqinning of line N \r\nserial number can't set up\r\nN位於7\r\n  N20 G01\r\n"));
+        QCOMPARE(
+            prompts->texts(),
+            std::vector<std::string>{
+                "Beqinning of line N \r\nserial number can't set up\r\nN位於7\r\n  N20 G01\r\n"});
         QCOMPARE(editor->programText(), program);
         QVERIFY(editor->textArea()->isVisible());
         QVERIFY(!editor->isBusy());
     }
 
-    void largeFileLoadsInPiecesWithTheToolbarOff() {
-        const std::string program = Program(1200000);  // about 20 MB
-        QVERIFY(writeWholeFile(dir->file("big.nc"), program).isOk());
-        EditorWindow* editor = OpenEditor();
-        prompts->openNames.push_back(File("big.nc"));
-        QSignalSpy loaded(editor, &EditorWindow::programLoaded);
-        editor->OpenProgram();
-        QVERIFY(editor->isBusy());
-        QVERIFY(!editor->findChild<QToolBar*>("tbToolBar")->isEnabled());
-        editor->SaveProgramAs();  // ignored while loading
-        QVERIFY(loaded.wait(60000));
-        QVERIFY(editor->programText() == program);
-        QCOMPARE(LabelText(editor, "Label2"), QString("1200001"));
-        QVERIFY(prompts->fileQuestions.back().title == "Open File");
-        // The load is not an edit that undo takes back.
-        editor->UndoEdit();
-        QVERIFY(editor->programText() == program);
-    }
-
     void searchDialogFindsWordsInTheTextAsItWasWhenItOpened() {
         EditorWindow* editor = OpenEditor();
         editor->setProgramText("O0001\r\nG00 X0 Y0\r\ng01 z-1\r\nG01 Z-1 F100\r\nG01 X50\r\nM30");
-        editor->ShowSearchDialog();
+        Press(editor, "Preview1");
         SearchDialog* dialog = editor->searchDialog();
         QVERIFY(dialog);
-        QCOMPARE(dialog->objectName(), QString("numSearch"));
-        QCOMPARE(dialog->windowTitle(), QString("Search"));
-        QVERIFY(dialog->windowFlags() & Qt::WindowStaysOnTopHint);
         QTRY_VERIFY(!editor->findChild<QTimer*>("Timer4")->isActive());
-
         dialog->searchButton()->click();  // no word yet
-        QCOMPARE(prompts->asked.size(), std::size_t(1));
-        QCOMPARE(prompts->asked[0].text, std::string("Data empty search"));
-        QCOMPARE(prompts->asked[0].icon, Icon::Information);
-        QVERIFY(!editor->findChild<QTimer*>("Timer3")->isActive());
+        QCOMPARE(prompts->texts(), std::vector<std::string>{"Data empty search"});
 
         dialog->wordBox()->setText("g01");
         dialog->searchButton()->click();
         QCOMPARE(dialog->searchButton()->text(), QString("next"));
-        QVERIFY(editor->findChild<QTimer*>("Timer3")->isActive());
         QTRY_COMPARE(dialog->byteLabel()->text(), QString("28"));
         QCOMPARE(dialog->lineLabel()->text(), QString("4"));
         QCOMPARE(dialog->contextBox()->toPlainText(),
@@ -358,51 +289,37 @@ private slots:
         QCOMPARE(editor->textArea()->SendScintilla(Sci::SCI_GETSELECTIONSTART), 27L);
         QCOMPARE(editor->textArea()->SendScintilla(Sci::SCI_GETSELECTIONEND), 30L);
 
-        // Edits made now are not seen by this dialog.
-        editor->setProgramText("G01 G01 G01 G01 G01");
+        editor->setProgramText("G01 X9");  // not seen by this dialog
         dialog->searchButton()->click();
         QTRY_COMPARE(dialog->byteLabel()->text(), QString("42"));
         QCOMPARE(dialog->lineLabel()->text(), QString("5"));
-
-        dialog->searchButton()->click();
-        QTRY_COMPARE(prompts->asked.size(), std::size_t(2));
-        QCOMPARE(prompts->asked[1].text, std::string("Data end"));
-        QCOMPARE(prompts->asked[1].icon, Icon::None);
-        QCOMPARE(prompts->asked[1].buttons, Buttons::Ok);
-        QCOMPARE(prompts->asked[1].title, programTitle());
-        QCOMPARE(dialog->searchButton()->text(), QString("Search"));
-
-        // After the miss, and after a change of the word, the search starts
-        // at the top again.
-        dialog->searchButton()->click();
-        QTRY_COMPARE(dialog->byteLabel()->text(), QString("28"));
-        dialog->searchButton()->click();
-        QTRY_COMPARE(dialog->byteLabel()->text(), QString("42"));
-        dialog->wordBox()->setText("G0");
-        QCOMPARE(dialog->searchButton()->text(), QString("Search"));
+        dialog->wordBox()->setText("G0");  // a new word starts at the top
         dialog->searchButton()->click();
         QTRY_COMPARE(dialog->byteLabel()->text(), QString("8"));
-        QCOMPARE(dialog->lineLabel()->text(), QString("2"));
-        QCOMPARE(dialog->contextBox()->toPlainText(), QString("O0001\nG00 X0 Y0\ng01 z-1\nG01 Z-1 F100\n"));
+        QCOMPARE(dialog->contextBox()->toPlainText(),
+                 QString("O0001\nG00 X0 Y0\ng01 z-1\nG01 Z-1 F100\n"));
 
-        // A new opening takes a new copy.
+        // A new opening takes a new copy; past its last hit comes "Data end".
         dialog->quitButton()->click();
         QTRY_VERIFY(!editor->searchDialog());
         editor->ShowSearchDialog();
-        editor->searchDialog()->wordBox()->setText("G01");
+        dialog = editor->searchDialog();
+        dialog->wordBox()->setText("G01");
         QTRY_VERIFY(!editor->findChild<QTimer*>("Timer4")->isActive());
-        editor->searchDialog()->searchButton()->click();
-        QTRY_COMPARE(editor->searchDialog()->byteLabel()->text(), QString("1"));
+        dialog->searchButton()->click();
+        QTRY_COMPARE(dialog->byteLabel()->text(), QString("1"));
+        dialog->searchButton()->click();
+        QTRY_COMPARE(prompts->asked.size(), std::size_t(2));
+        QCOMPARE(prompts->asked[1].text, std::string("Data end"));
+        QCOMPARE(dialog->searchButton()->text(), QString("Search"));
     }
 
     void closingDropsChangesAndClosesTheSearchDialog() {
         EditorWindow* editor = OpenEditor();
-        editor->setProgramText("G00\r\n");
         editor->textArea()->SendScintilla(Sci::SCI_APPENDTEXT, static_cast<uintptr_t>(3), "X1\n");
         editor->ShowSearchDialog();
         QPointer<SearchDialog> dialog = editor->searchDialog();
         QPointer<EditorWindow> window = editor;
-        QCOMPARE(app.editorOpen, 1);
         editor->close();
         QTRY_VERIFY(!window);
         QVERIFY(!dialog);
@@ -410,24 +327,20 @@ private slots:
         QVERIFY(prompts->asked.empty());
     }
 
-    void clipboardAndUndo() {
+    void toolbarCutCopyPasteAndUndo() {
         EditorWindow* editor = OpenEditor();
         editor->setProgramText("G00 X1\r\nM30\r\n");
         editor->textArea()->SendScintilla(Sci::SCI_SETSEL, 4UL, 6L);
-        editor->CopySelection();
+        QApplication::clipboard()->clear();
+        Press(editor, "Copy1");
         QCOMPARE(QApplication::clipboard()->text(), QString("X1"));
-        editor->CutSelection();
+        Press(editor, "Cut1");
         QCOMPARE(editor->programText(), std::string("G00 \r\nM30\r\n"));
         editor->textArea()->SendScintilla(Sci::SCI_SETSEL, 9UL, 9L);
-        editor->PasteClipboard();
+        Press(editor, "Paste1");
         QCOMPARE(editor->programText(), std::string("G00 \r\nM30X1\r\n"));
-        editor->UndoEdit();
+        Press(editor, "Undo1");
         QCOMPARE(editor->programText(), std::string("G00 \r\nM30\r\n"));
-        // An empty clipboard pastes nothing and says nothing.
-        QApplication::clipboard()->clear();
-        editor->PasteClipboard();
-        QCOMPARE(editor->programText(), std::string("G00 \r\nM30\r\n"));
-        QVERIFY(prompts->asked.empty());
     }
 };
 

@@ -26,11 +26,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string slurp(const std::string& path) {
-    std::string text;
-    readWholeFile(path, text);
-    return text;
-}
+const std::string kWrongPath = "Select wrong path\nPlsre-select";
 
 QStringList itemsOf(const QListWidget* list) {
     QStringList items;
@@ -38,28 +34,17 @@ QStringList itemsOf(const QListWidget* list) {
     return items;
 }
 
-QListWidgetItem* itemNamed(QListWidget* list, const QString& text) {
-    for (int i = 0; i < list->count(); ++i) {
-        if (list->item(i)->text().trimmed() == text) return list->item(i);
-    }
-    return nullptr;
-}
-
-void doubleClick(QListWidget* list, const QString& text) {
-    QListWidgetItem* item = itemNamed(list, text);
+// Clicks an entry of a list; twice: double-clicks it (whose first press is a
+// click of its own).
+void click(QListWidget* list, const QString& text, bool twice = false) {
+    QListWidgetItem* item = nullptr;
+    for (int i = 0; i < list->count() && !item; ++i)
+        if (list->item(i)->text().trimmed() == text) item = list->item(i);
     QVERIFY2(item, qPrintable(text));
     list->scrollToItem(item);
     const QPoint at = list->visualItemRect(item).center();
-    // The first press of a double click is a click of its own.
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
-    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
-}
-
-void click(QListWidget* list, const QString& text) {
-    QListWidgetItem* item = itemNamed(list, text);
-    QVERIFY2(item, qPrintable(text));
-    list->scrollToItem(item);
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(item).center());
+    if (twice) QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
 }
 
 }  // namespace
@@ -76,19 +61,10 @@ private:
     QString dir() const { return QString::fromStdString(m_dir->path()); }
     std::string file(const char* name) const { return m_dir->file(name); }
 
-    struct Parts {
-        QListWidget* dirs;
-        QListWidget* files;
-        QLabel* pathLabel;
-        QLabel* prompt;
-        QLineEdit* field;
-        QComboBox* drives;
-    };
-    Parts parts(PathDialog& d) {
-        return {d.findChild<QListWidget*>("Dir1"), d.findChild<QListWidget*>("File1"),
-                d.findChild<QLabel*>("Label2"),    d.findChild<QLabel*>("Label1"),
-                d.findChild<QLineEdit*>("Text1"),  d.findChild<QComboBox*>("Drive1")};
-    }
+    QListWidget* dirs(PathDialog& d) { return d.findChild<QListWidget*>("Dir1"); }
+    QListWidget* files(PathDialog& d) { return d.findChild<QListWidget*>("File1"); }
+    QString pathLabel(PathDialog& d) { return d.findChild<QLabel*>("Label2")->text(); }
+    QLineEdit* field(PathDialog& d) { return d.findChild<QLineEdit*>("Text1"); }
     void sure(PathDialog& d) { d.findChild<QPushButton*>("Command1")->click(); }
     void open(PathDialog& d) {
         d.show();
@@ -119,72 +95,70 @@ private slots:
         m_dir.reset();
     }
 
-    void eachModeSetsCaptionPromptAndStartingPath() {
+    void eachModeStartsAtTheCurrentDirectoryAndRefusesADirectory() {
         m_app.settings.editorPath = "/usr/bin/mousepad";
+        const QString config = QString::fromStdString(m_app.configPath);
         struct Case {
             PathDialogMode mode;
-            QString caption, prompt, path;
+            QString prompt, path;
             bool field;
+            QStringList toolsFiles;  // the pattern of the first directory change
         };
         const Case cases[] = {
-            {PathDialogMode::EditorPath, QString(22, '*') + "Editor" + QString(19, '*'),
-             "\nPath select =", "/usr/bin/mousepad", false},
+            {PathDialogMode::EditorPath,
+             "\nPath select =",
+             "/usr/bin/mousepad",
+             false,
+             {"edit.sh"}},
             {PathDialogMode::SaveConfiguration,
-             QString(15, '*') + "Save Configuration" + QString(15, '*'),
-             "\nPath Save =", QString::fromStdString(m_app.configPath), true},
+             "\nPath Save =",
+             config,
+             true,
+             {"edit.sh", "readme.txt"}},
             {PathDialogMode::RestoreConfiguration,
-             QString(14, '*') + "Restor Configuration" + QString(15, '*'),
-             "\nPath select =", QString::fromStdString(m_app.configPath), false},
+             "\nPath select =",
+             config,
+             false,
+             {"edit.sh", "readme.txt"}},
         };
         for (const Case& c : cases) {
+            m_prompts->asked.clear();
             PathDialog dialog(m_app, c.mode);
             open(dialog);
-            Parts p = parts(dialog);
-            QCOMPARE(dialog.windowTitle(), c.caption);
-            QCOMPARE(p.prompt->text(), c.prompt);
-            QCOMPARE(dialog.choice().selectedPath(), c.path);
-            QCOMPARE(p.pathLabel->text(), c.path);
-            QCOMPARE(p.field->isVisible(), c.field);
-            if (c.field) QCOMPARE(p.field->text(), c.path);
-            // The lists start at the current directory with every file.
+            QCOMPARE(dialog.findChild<QLabel*>("Label1")->text(), c.prompt);
+            QCOMPARE(pathLabel(dialog), c.path);
+            QCOMPARE(field(dialog)->isVisible(), c.field);
+            if (c.field) QCOMPARE(field(dialog)->text(), c.path);
+            // Every file at first, whatever the mode.
             QCOMPARE(dialog.directory(), dir());
-            QCOMPARE(itemsOf(p.files), QStringList{"notes.txt"});
-            QVERIFY(itemsOf(p.dirs).contains("tools"));
-            QVERIFY(dialog.choice().firstChange());
+            QCOMPARE(itemsOf(files(dialog)), QStringList{"notes.txt"});
+
+            click(dirs(dialog), "tools", true);
+            QCOMPARE(dialog.directory(), dir() + "/tools");
+            QCOMPARE(dialog.choice().selectedPath(), dir() + "/tools/");
+            QCOMPARE(pathLabel(dialog), "\n" + dir() + "/tools/");
+            QCOMPARE(itemsOf(files(dialog)), c.toolsFiles);
+
+            sure(dialog);
+            QCOMPARE(m_prompts->texts(), std::vector<std::string>{kWrongPath});
+            QVERIFY(m_prompts->asked[0].beep);
+            QVERIFY(dialog.isVisible());
+            QCOMPARE(m_app.settings.editorPath, std::string("/usr/bin/mousepad"));
+            QCOMPARE(QString::fromStdString(m_app.configPath), config);
         }
+        QVERIFY(!fs::exists(m_app.configPath));
     }
 
-    void editorPathShowsProgramsAfterTheFirstDirectoryChange() {
+    void editorPathIsTakenInMemoryOnly() {
         PathDialog dialog(m_app, PathDialogMode::EditorPath);
         open(dialog);
-        Parts p = parts(dialog);
-        QCOMPARE(itemsOf(p.files), QStringList{"notes.txt"});
-
-        doubleClick(p.dirs, "tools");
-        QCOMPARE(dialog.directory(), dir() + "/tools");
-        QCOMPARE(dialog.choice().selectedPath(), dir() + "/tools/");
-        QCOMPARE(p.pathLabel->text(), "\n" + dir() + "/tools/");
-        QCOMPARE(itemsOf(p.files), QStringList{"edit.sh"});
-        QVERIFY(!dialog.choice().firstChange());
-
-        // "Sure" on a directory is refused; the dialog stays.
+        click(dirs(dialog), "tools", true);
+        click(files(dialog), "edit.sh");
+        QCOMPARE(pathLabel(dialog), dir() + "/tools/edit.sh");
         sure(dialog);
-        QCOMPARE(m_prompts->asked.size(), size_t(1));
-        const Message& m = m_prompts->asked[0];
-        QCOMPARE(m.text, std::string("Select wrong path\nPlsre-select"));
-        QCOMPARE(m.title, std::string("Error"));
-        QCOMPARE(m.icon, Icon::Question);
-        QCOMPARE(m.buttons, Buttons::Ok);
-        QVERIFY(m.beep);
-        QVERIFY(dialog.isVisible());
-        QVERIFY(m_app.settings.editorPath.empty());
-
-        click(p.files, "edit.sh");
-        QCOMPARE(p.pathLabel->text(), dir() + "/tools/edit.sh");
-        sure(dialog);
+        QVERIFY(m_prompts->asked.empty());
         QCOMPARE(m_app.settings.editorPath, file("tools/edit.sh"));
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
-        // Only in memory.
         QVERIFY(!fs::exists(m_app.configPath));
     }
 
@@ -201,49 +175,33 @@ private slots:
         // The drive list starts with "/" and choosing it shows the root.
         PathDialog dialog(m_app, PathDialogMode::RestoreConfiguration);
         open(dialog);
-        Parts p = parts(dialog);
-        QCOMPARE(p.drives->itemText(0), QStringLiteral("/"));
-        p.drives->setCurrentIndex(0);
-        emit p.drives->activated(0);
+        auto* drives = dialog.findChild<QComboBox*>("Drive1");
+        QCOMPARE(drives->itemText(0), QStringLiteral("/"));
+        drives->setCurrentIndex(0);
+        emit drives->activated(0);
         QCOMPARE(dialog.directory(), QStringLiteral("/"));
-        QCOMPARE(dialog.choice().selectedPath(), QStringLiteral("/"));
-        QCOMPARE(p.pathLabel->text(), QStringLiteral("\n/"));
-        QCOMPARE(p.dirs->item(0)->text(), QStringLiteral("/"));
+        QCOMPARE(pathLabel(dialog), QStringLiteral("\n/"));
+        QCOMPARE(dirs(dialog)->item(0)->text(), QStringLiteral("/"));
     }
 
     void aDirectoryThatCannotBeReadIsReportedAndTheListsStay() {
         PathDialog dialog(m_app, PathDialogMode::EditorPath);
         open(dialog);
-        Parts p = parts(dialog);
         fs::remove_all(file("sub"));
-        doubleClick(p.dirs, "sub");
+        click(dirs(dialog), "sub", true);
         QCOMPARE(m_prompts->asked.size(), size_t(1));
-        QVERIFY(m_prompts->asked[0].beep);
-        QCOMPARE(m_prompts->asked[0].buttons, Buttons::Ok);
         QVERIFY(m_prompts->asked[0].text.find(file("sub")) != std::string::npos);
         QCOMPARE(dialog.directory(), dir());
         QVERIFY(dialog.choice().firstChange());
-        QCOMPARE(itemsOf(p.files), QStringList{"notes.txt"});
+        QCOMPARE(itemsOf(files(dialog)), QStringList{"notes.txt"});
     }
 
-    void saveWritesTheTypedPathAndKeepsItForLaterSaves() {
+    void saveWritesTheTypedPathOrKeepsTheOldOneWhenItFails() {
         m_app.settings.baudRate = "4800";
-        PathDialog dialog(m_app, PathDialogMode::SaveConfiguration);
-        open(dialog);
-        const std::string target = file("sub/shop1.cfg");
-        parts(dialog).field->setText(QString::fromStdString(target));
-        sure(dialog);
-        QVERIFY(m_prompts->asked.empty());
-        QCOMPARE(m_app.configPath, target);
-        QCOMPARE(slurp(target), formatConfigLine(m_app.settings, target));
-        QCOMPARE(dialog.result(), int(QDialog::Accepted));
-    }
-
-    void aSaveThatFailsKeepsTheDialogAndTheOldPath() {
         const std::string before = m_app.configPath;
         PathDialog dialog(m_app, PathDialogMode::SaveConfiguration);
         open(dialog);
-        parts(dialog).field->setText(QString::fromStdString(file("missing/x.cfg")));
+        field(dialog)->setText(QString::fromStdString(file("missing/x.cfg")));
         sure(dialog);
         QCOMPARE(m_prompts->asked.size(), size_t(1));
         QCOMPARE(m_prompts->asked[0].icon, Icon::Exclamation);
@@ -251,9 +209,13 @@ private slots:
         QCOMPARE(m_app.configPath, before);
         QVERIFY(dialog.isVisible());
 
-        parts(dialog).field->clear();
+        const std::string target = file("sub/shop1.cfg");
+        field(dialog)->setText(QString::fromStdString(target));
         sure(dialog);
-        QCOMPARE(m_prompts->asked.back().text, std::string("Select wrong path\nPlsre-select"));
+        QCOMPARE(m_prompts->asked.size(), size_t(1));
+        QCOMPARE(m_app.configPath, target);
+        QCOMPARE(test::fileBytes(target), formatConfigLine(m_app.settings, target));
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
     }
 
     void savingOverAFileThatIsNotAConfigurationAsksFirst() {
@@ -261,21 +223,20 @@ private slots:
         QVERIFY(writeWholeFile(program, "%\r\nG01 X10.\r\n%\r\n").isOk());
         PathDialog dialog(m_app, PathDialogMode::SaveConfiguration);
         open(dialog);
-        Parts p = parts(dialog);
-        click(p.files, "o1234.nc");
-        QCOMPARE(p.field->text(), QString::fromStdString(program));
+        click(files(dialog), "o1234.nc");
+        QCOMPARE(field(dialog)->text(), QString::fromStdString(program));
 
         m_prompts->answers = {Answer::No};
         sure(dialog);
         QCOMPARE(m_prompts->asked.size(), size_t(1));
         QCOMPARE(m_prompts->asked[0].buttons, Buttons::YesNo);
         QVERIFY(m_prompts->asked[0].text.find(program) != std::string::npos);
-        QCOMPARE(slurp(program), std::string("%\r\nG01 X10.\r\n%\r\n"));
+        QCOMPARE(test::fileBytes(program), std::string("%\r\nG01 X10.\r\n%\r\n"));
         QVERIFY(dialog.isVisible());
 
         m_prompts->answers = {Answer::Yes};
         sure(dialog);
-        QCOMPARE(slurp(program), formatConfigLine(m_app.settings, program));
+        QCOMPARE(test::fileBytes(program), formatConfigLine(m_app.settings, program));
         QCOMPARE(m_app.configPath, program);
     }
 
@@ -289,17 +250,14 @@ private slots:
         PathDialog dialog(m_app, PathDialogMode::RestoreConfiguration);
         QSignalSpy refreshed(&dialog, &PathDialog::proToolRan);
         open(dialog);
-        Parts p = parts(dialog);
-        doubleClick(p.dirs, "sub");
-        click(p.files, "shop1.cfg");
+        click(dirs(dialog), "sub", true);
+        click(files(dialog), "shop1.cfg");
         sure(dialog);
-
         QVERIFY(m_prompts->asked.empty());
         QCOMPARE(m_app.settings, shop);
         QCOMPARE(m_app.codes.baudCode, std::int16_t(13));
         QCOMPARE(m_app.configPath, saved);
         QCOMPARE(refreshed.count(), 1);
-        QCOMPARE(dialog.result(), int(QDialog::Accepted));
     }
 
     void restoringAFileThatIsNotAConfigurationLeavesItAlone() {
@@ -308,13 +266,10 @@ private slots:
         PathDialog dialog(m_app, PathDialogMode::RestoreConfiguration);
         QSignalSpy refreshed(&dialog, &PathDialog::proToolRan);
         open(dialog);
-        click(parts(dialog).files, "notes.txt");
+        click(files(dialog), "notes.txt");
         sure(dialog);
-
-        QCOMPARE(m_prompts->asked.size(), size_t(1));
-        QCOMPARE(m_prompts->asked[0].text, std::string("Welcome enter the Ferolan  "));
-        QVERIFY(m_prompts->asked[0].beep);
-        QCOMPARE(slurp(file("notes.txt")), std::string("notes"));
+        QCOMPARE(m_prompts->texts(), std::vector<std::string>{"Welcome enter the Ferolan  "});
+        QCOMPARE(test::fileBytes(file("notes.txt")), std::string("notes"));
         QCOMPARE(m_app.settings, Settings{});
         QCOMPARE(m_app.codes.baudCode, std::int16_t(12));
         QCOMPARE(m_app.configPath, before);

@@ -4,6 +4,7 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <filesystem>
 #include "QtTestText.h"
 
 #include "AppContext.h"
@@ -17,22 +18,6 @@ using namespace fbx;
 using namespace fbx::ui;
 using fbx::test::RecordingPrompts;
 using fbx::test::TempDir;
-
-namespace {
-
-std::string slurp(const std::string& path) {
-    std::string text;
-    readWholeFile(path, text);
-    return text;
-}
-
-QStringList entriesOf(const QComboBox* list) {
-    QStringList entries;
-    for (int i = 0; i < list->count(); ++i) entries << list->itemText(i);
-    return entries;
-}
-
-}  // namespace
 
 class SettingsDialogTest : public QObject {
     Q_OBJECT
@@ -60,95 +45,68 @@ private slots:
         m_dir.reset();
     }
 
-    void opensWithTheListsAndTheCurrentValues_data() {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QStringList>("entries");
-        QTest::addColumn<QString>("selected");
-        QTest::newRow("Port") << "portList" << QStringList{"1", "2"} << "1";
-        QTest::newRow("Baudrate") << "baudRateList"
-                                  << QStringList{"1200", "2400", "4800", "9600", "19200", "38400"}
-                                  << "9600";
-        QTest::newRow("Data Bit") << "dataBitsList" << QStringList{"6", "7", "8"} << "7";
-        QTest::newRow("Stop bit") << "stopBitsList" << QStringList{"1", "2"} << "2";
-        QTest::newRow("Check bit") << "parityList" << QStringList{"e", "o", "n"} << "e";
-        QTest::newRow("mode") << "modeList" << QStringList{"Data In/Out", "DNC", "NOMAL"}
-                              << "NOMAL";
-        QTest::newRow("Handshaking") << "handshakeList" << QStringList{"Soft", "Brix"} << "Soft";
-        QTest::newRow("Code") << "codeList" << QStringList{"ISO", "EIA"} << "ISO";
-        QTest::newRow("REceive view") << "receiveViewList" << QStringList{"ON", "OFF"} << "ON";
-        QTest::newRow("Send view") << "sendViewList" << QStringList{"ON", "OFF"} << "ON";
-        QTest::newRow("Serial interval")
-            << "serialIntervalList"
-            << QStringList{"1", "2", "3", "4", "5", "10", "20", "30", "40", "50", "80", "100"}
-            << "1";
-    }
-    void opensWithTheListsAndTheCurrentValues() {
-        QFETCH(QString, name);
-        QFETCH(QStringList, entries);
-        QFETCH(QString, selected);
-        SettingsDialog dialog(m_app);
-        auto* box = dialog.findChild<QComboBox*>(name);
-        QVERIFY(box);
-        QVERIFY(!box->isEditable());
-        QCOMPARE(entriesOf(box), entries);
-        QCOMPARE(box->currentText(), selected);
-
-        QCOMPARE(dialog.windowTitle(), QStringLiteral("Protocol"));
-        auto* check = dialog.findChild<QCheckBox*>("Check1");
-        QCOMPARE(check->text(), QStringLiteral("Sending Edit "));
-        QVERIFY(!check->isChecked());
-        auto* button = dialog.findChild<QPushButton*>("Command1");
-        QCOMPARE(button->text(), QStringLiteral("Confirm"));
-        QCOMPARE(button->toolTip(), QStringLiteral("Svae Exit"));
-    }
-
-    void confirmWithYesStoresSavesAndRunsProTool() {
+    void listsShowTheSettingsAndConfirmWithYesSavesThemAndRunsProTool() {
+        // Each list, a value that tells it from the lists of the same kind, its number
+        // of entries.
+        const struct {
+            const char* name;
+            std::string Settings::*field;
+            const char* value;
+            int entries;
+        } rows[] = {
+            {"portList", &Settings::port, "2", 2},
+            {"baudRateList", &Settings::baudRate, "38400", 6},
+            {"dataBitsList", &Settings::dataBits, "6", 3},
+            {"stopBitsList", &Settings::stopBits, "1", 2},
+            {"parityList", &Settings::parity, "o", 3},
+            {"modeList", &Settings::mode, "Data In/Out", 3},
+            {"handshakeList", &Settings::handshake, "Brix", 2},
+            {"codeList", &Settings::code, "EIA", 2},
+            {"receiveViewList", &Settings::receiveView, "OFF", 2},
+            {"sendViewList", &Settings::sendView, "ON", 2},
+            {"serialIntervalList", &Settings::serialInterval, "100", 12},
+        };
+        for (const auto& row : rows) m_app.settings.*row.field = row.value;
         m_app.settings.replaceString1 = "[67][2][84 69 83 84]";
-        m_app.settings.editorPath = "/usr/bin/mousepad";
         SettingsDialog dialog(m_app);
+        for (const auto& row : rows) {
+            QComboBox* box = list(dialog, row.name);
+            QVERIFY2(box && !box->isEditable(), row.name);
+            QCOMPARE(box->currentText(), QString::fromLatin1(row.value));
+            QCOMPARE(box->count(), row.entries);  // the value is one of the list's own
+        }
         QSignalSpy refreshed(&dialog, &SettingsDialog::proToolRan);
         list(dialog, "baudRateList")->setCurrentText("19200");
         list(dialog, "parityList")->setCurrentText("n");
-        list(dialog, "dataBitsList")->setCurrentText("8");
-        list(dialog, "modeList")->setCurrentText("DNC");
-        list(dialog, "handshakeList")->setCurrentText("Brix");
-        list(dialog, "sendViewList")->setCurrentText("OFF");
-        list(dialog, "serialIntervalList")->setCurrentText("10");
         confirm(dialog);
 
-        QCOMPARE(m_prompts->asked.size(), size_t(1));
-        const Message& m = m_prompts->asked[0];
-        QCOMPARE(m.text, std::string("Save or not"));
-        QCOMPARE(m.title, std::string("Save"));
-        QCOMPARE(m.buttons, Buttons::YesNo);
-        QCOMPARE(m.icon, Icon::Question);
-
+        QCOMPARE(m_prompts->texts(), std::vector<std::string>{"Save or not"});
+        QCOMPARE(m_prompts->asked[0].buttons, Buttons::YesNo);
         QCOMPARE(m_app.settings.baudRate, std::string("19200"));
         QCOMPARE(m_app.settings.parity, std::string("n"));
-        QCOMPARE(m_app.settings.mode, std::string("DNC"));
-        QCOMPARE(m_app.settings.handshake, std::string("Brix"));
-        QCOMPARE(m_app.settings.sendView, std::string("OFF"));
-        QCOMPARE(m_app.settings.serialInterval, std::string("10"));
-        // The whole record is written, processing strings and editor path too.
-        QCOMPARE(slurp(m_app.configPath), formatConfigLine(m_app.settings, m_app.configPath));
-        QCOMPARE(m_app.codes, (SerialCodes{1, 13, 0, 3, 4}));
+        for (const auto& row : rows)
+            if (row.field != &Settings::baudRate && row.field != &Settings::parity)
+                QCOMPARE(m_app.settings.*row.field, std::string(row.value));
+        // The whole record is written, the processing strings too.
+        QCOMPARE(test::fileBytes(m_app.configPath),
+                 formatConfigLine(m_app.settings, m_app.configPath));
+        QVERIFY(test::fileBytes(m_app.configPath).find("[67][2][84 69 83 84]") !=
+                std::string::npos);
+        QCOMPARE(m_app.codes, (SerialCodes{2, 13, 0, 1, 0}));
         QCOMPARE(refreshed.count(), 1);
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
     }
 
-    void confirmWithNoKeepsTheFile() {
-        QVERIFY(saveSettings(m_app.settings, m_app.configPath).isOk());
-        const std::string before = slurp(m_app.configPath);
+    void confirmWithNoAppliesInMemoryOnly() {
         m_prompts->answers = {Answer::No};
         SettingsDialog dialog(m_app);
         QSignalSpy refreshed(&dialog, &SettingsDialog::proToolRan);
         list(dialog, "baudRateList")->setCurrentText("19200");
         confirm(dialog);
-
         QCOMPARE(m_app.settings.baudRate, std::string("19200"));
         QCOMPARE(m_app.codes.baudCode, std::int16_t(13));
         QCOMPARE(refreshed.count(), 1);
-        QCOMPARE(slurp(m_app.configPath), before);
+        QVERIFY(!std::filesystem::exists(m_app.configPath));
     }
 
     void aFailedSaveIsReportedWithThePath() {
@@ -156,47 +114,35 @@ private slots:
         SettingsDialog dialog(m_app);
         confirm(dialog);
         QCOMPARE(m_prompts->asked.size(), size_t(2));
-        const Message& m = m_prompts->asked[1];
-        QCOMPARE(m.icon, Icon::Exclamation);
-        QCOMPARE(m.title, std::string("Save"));
-        QVERIFY(m.text.find(m_app.configPath) != std::string::npos);
-        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QCOMPARE(m_prompts->asked[1].icon, Icon::Exclamation);
+        QVERIFY(m_prompts->asked[1].text.find(m_app.configPath) != std::string::npos);
     }
 
     void aValueOutsideItsListIsShownAndKept() {
         m_app.settings.baudRate = "57600";
-        m_app.settings.port = "3";
         SettingsDialog dialog(m_app);
         QCOMPARE(list(dialog, "baudRateList")->currentText(), QStringLiteral("57600"));
-        QCOMPARE(list(dialog, "baudRateList")->count(), 7);
-        QCOMPARE(list(dialog, "portList")->currentText(), QStringLiteral("3"));
         m_prompts->answers = {Answer::No};
         confirm(dialog);
         QCOMPARE(m_app.settings.baudRate, std::string("57600"));
-        QCOMPARE(m_app.settings.port, std::string("3"));
         QCOMPARE(m_app.codes.baudCode, std::int16_t(15));
     }
 
     void theCheckBoxAppliesOnClickAndClosingAppliesNothingElse() {
-        SettingsDialog dialog(m_app);
-        dialog.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-        auto* check = dialog.findChild<QCheckBox*>("Check1");
-        list(dialog, "baudRateList")->setCurrentText("1200");
-        QTest::mouseClick(check, Qt::LeftButton);
-        QCOMPARE(m_app.settings.sendingEdit, std::int16_t(1));
-        dialog.close();
-        QCOMPARE(m_app.settings.sendingEdit, std::int16_t(1));
-        QCOMPARE(m_app.settings.baudRate, std::string("9600"));
+        for (std::int16_t expected : {1, 0}) {
+            SettingsDialog dialog(m_app);
+            dialog.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+            auto* check = dialog.findChild<QCheckBox*>("Check1");
+            QCOMPARE(check->isChecked(), expected == 0);
+            list(dialog, "baudRateList")->setCurrentText("1200");
+            QTest::mouseClick(check, Qt::LeftButton);
+            QCOMPARE(m_app.settings.sendingEdit, expected);
+            dialog.close();
+            QCOMPARE(m_app.settings.sendingEdit, expected);
+            QCOMPARE(m_app.settings.baudRate, std::string("9600"));
+        }
         QVERIFY(m_prompts->asked.empty());
-
-        SettingsDialog again(m_app);
-        auto* box = again.findChild<QCheckBox*>("Check1");
-        QVERIFY(box->isChecked());
-        again.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&again));
-        QTest::mouseClick(box, Qt::LeftButton);
-        QCOMPARE(m_app.settings.sendingEdit, std::int16_t(0));
     }
 };
 
