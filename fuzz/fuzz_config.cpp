@@ -23,20 +23,12 @@
 #include <vector>
 
 #include "ConfigFile.h"
+#include "FuzzCheck.h"
 #include "Settings.h"
 
 namespace {
 
-[[noreturn]] void fail(const char* what) {
-    std::fprintf(stderr, "fuzz_config: property failed: %s\n", what);
-    std::fflush(stderr);
-    __builtin_trap();
-}
-
-#define CHECK(cond)               \
-    do {                          \
-        if (!(cond)) fail(#cond); \
-    } while (0)
+constexpr const char* kFuzzTarget = "fuzz_config";
 
 std::string withoutQuotes(const std::string& value) {
     std::string out;

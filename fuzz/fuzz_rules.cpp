@@ -28,6 +28,7 @@
 #include <utility>
 #include <vector>
 
+#include "FuzzCheck.h"
 #include "ProcessingRules.h"
 
 namespace {
@@ -35,16 +36,7 @@ namespace {
 using fbx::kMaxTargets;
 using fbx::kRuleSlotCount;
 
-[[noreturn]] void fail(const char* what) {
-    std::fprintf(stderr, "fuzz_rules: property failed: %s\n", what);
-    std::fflush(stderr);
-    __builtin_trap();
-}
-
-#define CHECK(cond)               \
-    do {                          \
-        if (!(cond)) fail(#cond); \
-    } while (0)
+constexpr const char* kFuzzTarget = "fuzz_rules";
 
 constexpr long kNumberLimit = 1000000000L;
 

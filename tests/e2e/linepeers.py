@@ -114,7 +114,25 @@ class PtyMachine:
         raise AssertionError("the line never went quiet")
 
 
-class SimulatedMachine:
+class Program:
+    """A program under test whose standard error is kept in self.errors."""
+
+    def stderr(self):
+        self.errors.seek(0)
+        return self.errors.read().decode("utf-8", "replace")
+
+    def wait_for(self, text, timeout=10):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if text in self.stderr():
+                return True
+            if self.process.poll() is not None:
+                break
+            time.sleep(0.02)
+        return text in self.stderr()
+
+
+class SimulatedMachine(Program):
     """ferobrixlan-machine in one role, with the PC's side of its line linked
     at `device`. Its narration and its summary go to a file read back by
     stderr() and summary()."""
@@ -130,20 +148,6 @@ class SimulatedMachine:
             if time.monotonic() > deadline or self.process.poll() is not None:
                 raise RuntimeError("ferobrixlan-machine made no line: " + self.stderr())
             time.sleep(0.01)
-
-    def stderr(self):
-        self.errors.seek(0)
-        return self.errors.read().decode("utf-8", "replace")
-
-    def wait_for(self, text, timeout=10):
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            if text in self.stderr():
-                return True
-            if self.process.poll() is not None:
-                break
-            time.sleep(0.02)
-        return text in self.stderr()
 
     def wait(self, timeout=30):
         return self.process.wait(timeout)
@@ -191,7 +195,7 @@ class SocatPair:
             self.process.wait(5)
 
 
-class Cli:
+class Cli(Program):
     """ferobrixlan-cli running in a scratch directory against port 1."""
 
     def __init__(self, binary, directory, args, device, stdin=True):
@@ -214,20 +218,6 @@ class Cli:
         if self.process.stdin:
             self.process.stdin.close()
         return code
-
-    def stderr(self):
-        self.errors.seek(0)
-        return self.errors.read().decode("utf-8", "replace")
-
-    def wait_for(self, text, timeout=10):
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            if text in self.stderr():
-                return True
-            if self.process.poll() is not None:
-                break
-            time.sleep(0.02)
-        return text in self.stderr()
 
     def kill(self):
         """Ends the program if it still runs; the end of the test's use of it."""
