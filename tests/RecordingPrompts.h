@@ -7,22 +7,16 @@
 #include <vector>
 
 #include "Prompts.h"
+#include "ScriptedAnswers.h"
 
 namespace fbx::test {
 
 // Answers the window program's dialogs in a test and records what was asked.
 // Installs itself for its lifetime.
-class RecordingPrompts : public ui::PromptHandler {
+class RecordingPrompts : public ui::PromptHandler, public ScriptedAnswers {
 public:
     RecordingPrompts() { ui::setPromptHandler(this); }
     ~RecordingPrompts() override { ui::setPromptHandler(nullptr); }
-
-    // Answers given in order; when none is queued: OK, or Yes for Yes/No.
-    std::deque<Answer> answers;
-    // Runs when a box is asked, before it is answered (e.g. to press a button
-    // of the window underneath).
-    std::function<void(const Message&)> onAsk;
-    std::vector<Message> asked;
 
     std::deque<QString> openNames;  // answers of open-file dialogs ("" = cancel)
     std::deque<QString> saveNames;  // answers of save-file dialogs
@@ -34,16 +28,7 @@ public:
     QString printTitle;
     bool printSelectionOffered = false;
 
-    Answer ask(QWidget*, const Message& m) override {
-        asked.push_back(m);
-        if (onAsk) onAsk(m);
-        if (!answers.empty()) {
-            Answer a = answers.front();
-            answers.pop_front();
-            return a;
-        }
-        return m.buttons == Buttons::YesNo ? Answer::Yes : Answer::Ok;
-    }
+    Answer ask(QWidget*, const Message& m) override { return answer(m); }
     QString openFileName(QWidget*, const ui::FileQuestion& q) override {
         fileQuestions.push_back(q);
         return take(openNames);

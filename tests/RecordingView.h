@@ -6,13 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "ScriptedAnswers.h"
 #include "TransferView.h"
 
 namespace fbx::test {
 
 // A transfer view that remembers the last state of every element and every
 // question asked, and answers from a script (OK / Yes by default).
-class RecordingView : public TransferView {
+class RecordingView : public TransferView, public ScriptedAnswers {
 public:
     std::map<Element, std::string> text;
     std::map<Element, bool> visible;
@@ -22,9 +23,6 @@ public:
     std::string loaded;
     std::vector<std::int64_t> highlights;
     std::vector<std::string> received;
-    std::vector<Message> asked;
-    std::deque<Answer> answers;
-    std::function<void(const Message&)> onAsk;
     std::deque<std::string> files;
     int closes = 0;
     std::vector<bool> activity;
@@ -57,16 +55,7 @@ public:
     void loadText(const std::string& t) override { loaded = t; }
     void highlightHeldLine(std::int64_t position) override { highlights.push_back(position); }
     void showReceived(const std::string& tail) override { received.push_back(tail); }
-    Answer ask(const Message& m) override {
-        asked.push_back(m);
-        if (onAsk) onAsk(m);
-        if (!answers.empty()) {
-            Answer a = answers.front();
-            answers.pop_front();
-            return a;
-        }
-        return m.buttons == Buttons::YesNo ? Answer::Yes : Answer::Ok;
-    }
+    Answer ask(const Message& m) override { return answer(m); }
     std::string chooseFile(const std::string&, const std::string&) override {
         if (files.empty()) return {};
         std::string f = files.front();

@@ -10,13 +10,12 @@
 
 #include "EiaCodes.h"
 #include "Pacer.h"
+#include "PollPort.h"
 
 namespace fbx::machine {
 
 namespace {
 
-constexpr std::uint8_t kDC1 = 17;
-constexpr std::uint8_t kDC3 = 19;
 constexpr int kLongestWaitMs = 250;
 // Without a line speed the pty takes bytes as fast as they come; writing in
 // small pieces, with a look at the PC's bytes before each, keeps a DC3 from

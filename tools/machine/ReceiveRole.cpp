@@ -10,13 +10,12 @@
 #include <vector>
 
 #include "Pacer.h"
+#include "PollPort.h"
 
 namespace fbx::machine {
 
 namespace {
 
-constexpr std::uint8_t kDC1 = 17;
-constexpr std::uint8_t kDC3 = 19;
 constexpr int kLongestWaitMs = 250;
 constexpr std::size_t kReadPiece = 4096;
 
