@@ -108,8 +108,10 @@ TEST(LineSettings, DecodedTermiosCarriesDataBitsAndParity) {
         ASSERT_TRUE(decodeLineSettings(code, 3, line)) << code;
         EXPECT_EQ(line.baud, baud);
     }
-    EXPECT_FALSE(decodeLineSettings(11, 3, line));   // 7200: no such speed here
-    EXPECT_FALSE(decodeLineSettings(99, 3, line));
+    // Only the codes the settings produce: 0 (a rate the settings did not
+    // know) must never open the line at 50 baud.
+    for (int code : {0, 1, 5, 8, 11, 16, 19, 99})
+        EXPECT_FALSE(decodeLineSettings(code, 3, line)) << code;
     EXPECT_FALSE(decodeLineSettings(12, 0x10, line));
     EXPECT_FALSE(decodeLineSettings(12, 0x40, line));
 }

@@ -30,6 +30,15 @@ enum class Element {
     ProgressBar,     // ProgressBar1
 };
 
+// What holds a send's line, for the operator's line indicator.
+enum class LineState {
+    Idle,           // no send is running: the indicator is off
+    Free,           // bytes may go out
+    HeldByMachine,  // the machine sent DC3 and has not released the line with DC1
+    WaitingForDsr,  // handshake "Brix" and the DSR line is off
+    WaitingForDc1,  // "Data In/Out" or "DNC": the machine's start signal is awaited
+};
+
 // How an engine shows itself and asks the operator. The window program and
 // the command-line driver implement it; tests record it. Every call comes from
 // the thread that drives the engine.
@@ -55,6 +64,10 @@ public:
     // The transfer window's own open-file dialog (a second choice of the
     // program to send); empty when cancelled.
     virtual std::string chooseFile(const std::string& title, const std::string& filter) = 0;
+
+    // What holds the line, and since how many whole seconds. Called when the
+    // state changes and once a second while a send runs.
+    virtual void showLineState(LineState /*state*/, std::int64_t /*seconds*/) {}
 
     // A transfer begins and ends: the host keeps the screen saver off between.
     virtual void transferActive(bool /*active*/) {}
