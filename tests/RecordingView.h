@@ -26,6 +26,7 @@ public:
     std::deque<std::string> files;
     int closes = 0;
     std::vector<bool> activity;
+    std::vector<std::pair<LineState, std::int64_t>> lineStates;
 
     std::string operator[](Element e) const {
         auto it = text.find(e);
@@ -63,6 +64,9 @@ public:
         return f;
     }
     void transferActive(bool active) override { activity.push_back(active); }
+    void showLineState(LineState state, std::int64_t seconds) override {
+        lineStates.emplace_back(state, seconds);
+    }
     void closeWindow() override { ++closes; }
 };
 

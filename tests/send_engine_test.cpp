@@ -32,6 +32,21 @@ struct Send : ::testing::Test, fbx::test::EngineHarness<SendEngine> {
 
 }  // namespace
 
+TEST_F(Send, EveryLowerCaseLetterAndNothingElseIsUpperCased) {
+    std::string all;
+    for (int c = 1; c < 256; ++c)
+        if (c != ' ') all += static_cast<char>(c);
+    open(all);
+    engine->startPressed();
+    ASSERT_TRUE(stepUntil([&] { return engine->finished(); }));
+    ASSERT_EQ(port.written.size(), all.size());
+    for (size_t i = 0; i < all.size(); ++i) {
+        const int c = static_cast<unsigned char>(all[i]);
+        const int expected = c >= 'a' && c <= 'z' ? c - 32 : c;
+        EXPECT_EQ(static_cast<unsigned char>(port.written[i]), expected) << c;
+    }
+}
+
 TEST_F(Send, NomalSendsAtOnceUpperCasedAndTrimmed) {
     open("  g01 x1.5 (comment)\r\nm30\r\n  ");
     EXPECT_EQ(view.status(), "Read");
@@ -106,17 +121,6 @@ TEST_F(Send, StateTableOfADncTransfer) {
     EXPECT_TRUE(engine->closed());
 }
 
-TEST_F(Send, AbandonDuringAHoldClosesAtOnce) {
-    open(kProgram, "DNC");
-    startDnc();
-    engine->quitPressed();
-    ASSERT_TRUE(stepUntil([&] { return engine->holding(); }));
-    engine->quitPressed();  // "Aband on"
-    step(2);
-    EXPECT_TRUE(engine->closed());
-    EXPECT_EQ(engine->outcome(), Outcome::Stopped);
-}
-
 TEST_F(Send, HoldWaitsForTheCrAndLfThatDc3KeptBack) {
     open(kProgram, "DNC");
     startDnc();
@@ -153,14 +157,110 @@ TEST_F(Send, HoldWithoutAnotherCrSendsToTheEnd) {
     EXPECT_EQ(port.written, "G01 X10\r\nM30");
 }
 
-TEST_F(Send, KeepOnBeforeTheHoldBeginsWithdrawsIt) {
+TEST_F(Send, KeepOnBeforeTheHoldBeginsChangesNothing) {
     open(kProgram, "DNC");
     startDnc();
     engine->quitPressed();
+    engine->startPressed();  // "Keep on" while the hold is only asked
+    EXPECT_EQ(view.start(), "Keep on");
+    ASSERT_TRUE(stepUntilWritten("G01 X10\r\n" + kDwell));
+    EXPECT_TRUE(engine->holding());
+}
+
+TEST_F(Send, HoldBeginsAtEveryKindOfLineEnd) {
+    // CR LF: after the LF; a lone LF: after it; a lone CR: after it.
+    const std::pair<std::string, std::string> cases[] = {
+        {"G01 X10\r\nM30\r\n", "G01 X10\r\n"},
+        {"G01 X10\nM30\n", "G01 X10\n"},
+        {"G01 X10\rM30\r", "G01 X10\r"},
+    };
+    for (const auto& [text, line] : cases) {
+        open(text, "DNC");
+        startDnc();
+        engine->quitPressed();
+        ASSERT_TRUE(stepUntil([&] { return port.written.size() >= line.size() + 2 * kDwell.size(); }))
+            << text;
+        EXPECT_EQ(port.written, line + kDwell + kDwell) << text;
+        port.written.clear();
+    }
+}
+
+TEST_F(Send, QuitInDataInOutStopsWithoutAHold) {
+    open(repeat("G01 X1\r\n", 20), "Data In/Out");
     engine->startPressed();
-    EXPECT_EQ(view.start(), "Send");
+    machineSays({17});
+    ASSERT_TRUE(stepUntilWritten("G0"));
+    engine->quitPressed();
+    step(30);
+    EXPECT_EQ(port.written, "G01");
+    EXPECT_FALSE(engine->holdRequested());
+    EXPECT_EQ(view.status(), "   Send Start>>   ");
+    clock.advance(1000);
+    step(1);
+    EXPECT_TRUE(engine->closed());
+}
+
+TEST_F(Send, AStopDuringADwellFinishesTheBlockFirst) {
+    // "Aband on" and Ctrl-C (abandon) finish the block; a line held past a
+    // second stops the send in the middle of it anyway.
+    for (int way = 0; way < 3; ++way) {
+        open(kProgram, "DNC");
+        startDnc();
+        engine->quitPressed();
+        ASSERT_TRUE(stepUntilWritten("\r\n" + kDwell + "G4X"));
+        if (way == 2) {
+            machineSays({19});
+            step(3);
+        }
+        const std::string before = port.written;
+        if (way == 0) engine->quitPressed();
+        else engine->abandon();
+        ASSERT_TRUE(stepUntil([&] { return engine->closed(); }, 1100)) << way;
+        EXPECT_EQ(engine->outcome(), Outcome::Stopped);
+        if (way == 2) EXPECT_EQ(port.written, before);
+        else EXPECT_EQ(port.written, "G01 X10\r\n" + kDwell + kDwell) << way;
+        port.written.clear();
+    }
+}
+
+TEST_F(Send, DwellBlocksObeyDc3) {
+    open(kProgram, "DNC");
+    startDnc();
+    engine->quitPressed();
+    ASSERT_TRUE(stepUntilWritten("\r\nG4"));
+    machineSays({19});
+    step(2);
+    const std::string before = port.written;
+    step(100);
+    EXPECT_EQ(port.written, before);
+    EXPECT_EQ(engine->lineState(), LineState::HeldByMachine);
+    machineSays({17});
+    ASSERT_TRUE(stepUntilWritten(kDwell));
+}
+
+TEST_F(Send, TheLineStateIsShownOnChangeAndOnceASecond) {
+    settings.handshake = "Brix";
+    msPerStep = 100;
+    open(repeat("G01 X1\r\n", 100), "Data In/Out");
+    EXPECT_EQ(engine->lineState(), LineState::Idle);
+    engine->startPressed();
+    step(25);
+    ASSERT_FALSE(view.lineStates.empty());
+    EXPECT_EQ(view.lineStates.back(), std::make_pair(LineState::WaitingForDc1, std::int64_t{2}));
+    machineSays({17});
+    step(3);
+    EXPECT_EQ(view.lineStates.back().first, LineState::Free);
+    machineSays({19});
+    step(32);
+    EXPECT_EQ(view.lineStates.back(), std::make_pair(LineState::HeldByMachine, std::int64_t{3}));
+    port.dsr = false;
+    machineSays({17});
+    step(3);
+    EXPECT_EQ(view.lineStates.back().first, LineState::WaitingForDsr);
+    port.dsr = true;
     ASSERT_TRUE(stepUntil([&] { return engine->finished(); }));
-    EXPECT_EQ(port.written, kProgram);
+    step(1);
+    EXPECT_EQ(view.lineStates.back().first, LineState::Idle);
 }
 
 TEST_F(Send, Dc3AndDc1InOneReadBothOrders) {
@@ -214,7 +314,9 @@ TEST_F(Send, ResendDuringSendingRearmsFromTheFirstCharacter) {
     EXPECT_EQ(view[Element::Elapsed], "0 : 0 : 0");
     EXPECT_EQ(view[Element::Remaining], "0 : 0 : 0");
     EXPECT_EQ(view[Element::WordsPerSecond], "0");
-    EXPECT_EQ(view[Element::AmountSent], std::to_string(kProgram.size()));
+    // What really went out, not the whole text.
+    EXPECT_EQ(view[Element::AmountSent], "6");
+    EXPECT_EQ(view.progressValue, 6);
     EXPECT_FALSE(engine->finished());
     EXPECT_EQ(std::count(port.calls.begin(), port.calls.end(),
                          MemorySerialPort::Call{"flush", 2}),
@@ -369,6 +471,22 @@ TEST_F(Send, OpeningFailuresAndShortFiles) {
     EXPECT_EQ(view.askedTexts(), (std::vector<std::string>{"Data empty open nevtile?"}));
     EXPECT_EQ(engine->totalLength(), 0);
     EXPECT_FALSE(engine->closed());
+}
+
+TEST_F(Send, NothingToSendIsNeverAFinish) {
+    // The empty buffer after Cancel, and a program of blanks only.
+    for (const std::string text : {"G0\n", "      "}) {
+        view.answers = {Answer::Cancel};
+        open(text);
+        engine->startPressed();
+        step(20);
+        EXPECT_EQ(port.written, "");
+        EXPECT_EQ(engine->outcome(), Outcome::NothingSent) << text;
+        EXPECT_EQ(view.status(), "Nothing sent: no program text");
+        EXPECT_EQ(view.progressMax, 0);
+        EXPECT_EQ(view.progressValue, 0);
+        EXPECT_FALSE(engine->finished());
+    }
 }
 
 TEST_F(Send, DuplicateTriggersAreReportedAtOpening) {

@@ -16,18 +16,31 @@ constexpr int kDwellLength = 10;
 
 std::uint8_t upper(std::uint8_t c) { return c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c; }
 
-// Leading and trailing spaces of the whole text are not sent.
+// Leading and trailing spaces of the whole text are not sent. In place: the
+// text may be as large as the program.
 bool trimSpaces(std::string& text) {
-    size_t begin = text.find_first_not_of(' ');
-    if (begin == std::string::npos) {
-        bool changed = !text.empty();
+    const size_t size = text.size();
+    const size_t end = text.find_last_not_of(' ');
+    if (end == std::string::npos) {
         text.clear();
-        return changed;
+    } else {
+        text.erase(end + 1);
+        text.erase(0, text.find_first_not_of(' '));
     }
-    size_t end = text.find_last_not_of(' ') + 1;
-    if (begin == 0 && end == text.size()) return false;
-    text = text.substr(begin, end - begin);
-    return true;
+    return text.size() != size;
+}
+
+bool holdsOnlySpaces(const std::string& text) {
+    return text.find_first_not_of(' ') == std::string::npos;
+}
+
+// Whether any character of the text triggers a rule.
+bool anyTrigger(const RuleTable& rules, const std::string& text) {
+    if (rules.empty()) return false;
+    for (char c : text) {
+        if (rules.match(static_cast<std::uint8_t>(c)) >= 0) return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -53,7 +66,6 @@ void SendEngine::resetTransferState() {
     m_transferRunning = 0;
     m_port.sio_flush(m_portNumber, FLUSH_BOTH);
     m_stopRequested = m_holdRequested = m_resumeRequested = m_statsFrozen = m_dwellActive = 0;
-    m_dwellAfterLf = false;
     m_poll = PollState{};
     m_view.setEnabled(Element::ResendButton, false);
     m_view.setVisible(Element::ResendButton, false);
@@ -79,7 +91,9 @@ void SendEngine::prepareSendBuffer(std::string fileText) {
     }
     m_view.setVisible(Element::StatusLine, true);
     m_view.setText(Element::StatusLine, texts::kPreparing);
-    m_sendBuffer = ApplyRulesOnSend(m_rules, fileText);
+    // One copy of the program when no processing string changes it.
+    if (anyTrigger(m_rules, fileText)) m_sendBuffer = ApplyRulesOnSend(m_rules, fileText);
+    else m_sendBuffer = std::move(fileText);
     m_totalLength = static_cast<std::int64_t>(m_sendBuffer.size());
     m_view.setText(Element::WordsPerSecond, "0");
 }
@@ -114,18 +128,14 @@ void SendEngine::startPressed() {
         closeWindow();
         return;
     }
-    if (m_dwellActive == 1) {
-        m_resumeRequested = 1;
-    } else if (m_holdRequested == 1) {
-        // "Keep on" before the hold has begun: the hold is withdrawn and
-        // sending simply goes on.
-        m_holdRequested = 0;
-        m_dwellAfterLf = false;
-        m_view.setText(Element::StatusLine, texts::kSendResumed);
-        m_view.setText(Element::StartButton, texts::kSend);
-        m_view.setText(Element::QuitButton, texts::kHoldOnButton);
-    }
+    if (m_dwellActive == 1) m_resumeRequested = 1;
+    // "Keep on" pressed before the hold has begun changes nothing: the hold
+    // still begins at the next line end.
     if (m_transferRunning == 0) {
+        if (holdsOnlySpaces(m_sendBuffer)) {
+            nothingToSend();
+            return;
+        }
         m_view.transferActive(true);
         m_transferRunning = 1;
         m_view.setVisible(Element::StatusLine, true);
@@ -179,11 +189,11 @@ void SendEngine::resendPressed() {
     m_view.setText(Element::StartButton, texts::kSend);
     m_view.setText(Element::QuitButton, texts::kQuit);
     m_sendPosition = 0;
-    m_sentCount = 0;
+    // A run in flight ends at its next pass and shows what it really sent.
+    if (m_phase != Phase::Sending) m_sentCount = 0;
     m_abortRequested = 1;
     m_transferRunning = m_statsFrozen = m_poll.startSignal = m_transferFinished = 0;
     m_dwellActive = m_holdRequested = m_resumeRequested = 0;
-    m_dwellAfterLf = false;
     m_view.showReceived("");
     m_port.sio_flush(m_portNumber, FLUSH_BOTH);
     m_view.setEnabled(Element::ResendButton, false);
@@ -232,11 +242,14 @@ void SendEngine::beginSendLoop() {
 void SendEngine::endSendLoop() {
     m_passOpen = false;
     m_phase = Phase::Loaded;
+    const bool whole = m_sendPosition > m_totalLength && m_stopRequested == 0 && m_abortRequested == 0;
     if (m_abortRequested == 0) m_transferFinished = 1;
-    m_view.setText(Element::AmountSent, std::to_string(m_totalLength));
+    // What really went out, not what was meant to.
+    const std::int64_t sent = whole ? m_totalLength : m_sentCount;
+    m_view.setText(Element::AmountSent, std::to_string(sent));
     m_view.setText(Element::Amount, std::to_string(m_totalLength));
     m_view.setText(Element::WordsPerSecond, "0");
-    m_view.setProgress(m_totalLength, m_totalLength);
+    m_view.setProgress(m_totalLength, sent);
 }
 
 void SendEngine::afterLoop() {
@@ -244,7 +257,7 @@ void SendEngine::afterLoop() {
         closeWindow();
         return;
     }
-    if (m_transferFinished == 1 && m_abortRequested == 0) {
+    if (m_transferFinished == 1 && m_abortRequested == 0 && m_sendPosition > m_totalLength) {
         m_view.setText(Element::StatusLine, texts::kFinish);
         m_view.setText(Element::StartButton, texts::kFinish);
         m_outcome = Outcome::Finished;
@@ -256,17 +269,61 @@ void SendEngine::lost() {
     m_phase = Phase::Loaded;
     m_transferFinished = 1;
     m_stopRequested = 0;
-    // What really went out, not what was meant to.
-    const std::int64_t sent = m_sendPosition > 0 ? m_sendPosition - 1 : 0;
-    m_view.setText(Element::AmountSent, std::to_string(sent));
+    m_view.setText(Element::AmountSent, std::to_string(m_sentCount));
     m_view.setText(Element::WordsPerSecond, "0");
-    m_view.setProgress(m_totalLength, sent);
+    m_view.setProgress(m_totalLength, m_sentCount);
     m_view.setEnabled(Element::ResendButton, false);
     m_view.setVisible(Element::ResendButton, false);
     reportPortLost();
 }
 
+void SendEngine::nothingToSend() {
+    m_view.setVisible(Element::StatusLine, true);
+    m_view.setText(Element::StatusLine, texts::kNothingSent);
+    m_view.setText(Element::AmountSent, "0");
+    m_view.setProgress(0, 0);
+    m_outcome = Outcome::NothingSent;
+}
+
+bool SendEngine::finishingDwell() const {
+    if (m_stopRequested == 0 || m_abortRequested != 0) return false;
+    if (m_dwellActive != 1 || m_dwellIndex == 1) return false;
+    // A line held for a second stops the send anyway.
+    const bool held = m_lineState == LineState::HeldByMachine || m_lineState == LineState::WaitingForDsr;
+    return !(held && m_clock.nowMs() - m_lineStateSinceMs >= 1000);
+}
+
+void SendEngine::updateLineState() {
+    LineState state = LineState::Idle;
+    if (!closed() && m_phase == Phase::Waiting) state = LineState::WaitingForDc1;
+    else if (!closed() && m_phase == Phase::Sending) {
+        state = m_poll.xoffHold == 1 ? LineState::HeldByMachine
+              : m_poll.lineHold == 1 ? LineState::WaitingForDsr
+                                     : LineState::Free;
+    }
+    const std::int64_t now = m_clock.nowMs();
+    if (state != m_lineState) {
+        m_lineState = state;
+        m_lineStateSinceMs = now;
+        m_lineStateShownSeconds = 0;
+        m_view.showLineState(state, 0);
+        return;
+    }
+    if (state == LineState::Idle) return;
+    const std::int64_t seconds = (now - m_lineStateSinceMs) / 1000;
+    if (seconds != m_lineStateShownSeconds) {
+        m_lineStateShownSeconds = seconds;
+        m_view.showLineState(state, seconds);
+    }
+}
+
 StepResult SendEngine::doStep() {
+    StepResult result = runPhase();
+    updateLineState();
+    return result;
+}
+
+StepResult SendEngine::runPhase() {
     StepResult result;
     switch (m_phase) {
         case Phase::Loaded:
@@ -309,7 +366,7 @@ StepResult SendEngine::doStep() {
 
 bool SendEngine::beginPass(StepResult& result) {
     if (m_sendPosition > m_totalLength) return false;
-    if (m_stopRequested != 0 || m_abortRequested != 0) return false;
+    if ((m_stopRequested != 0 || m_abortRequested != 0) && !finishingDwell()) return false;
     if (m_dwellActive == 0)
         m_code = static_cast<std::uint8_t>(m_sendBuffer[static_cast<size_t>(m_sendPosition - 1)]);
     int n = PollPort(m_port, m_portNumber, m_settings.handshake == "Brix", m_poll);
@@ -326,7 +383,7 @@ bool SendEngine::beginPass(StepResult& result) {
 void SendEngine::finishPass(StepResult& result) {
     m_passOpen = false;
     const bool held = m_poll.xoffHold == 1 || m_poll.lineHold == 1;
-    bool sentCR = false;
+    bool sentCR = false, sentLF = false;
     if (!held && m_dwellActive == 0) {
         int rc = put(lineCode(m_code));
         if (rc == SIO_PORTLOST) {
@@ -337,12 +394,8 @@ void SendEngine::finishPass(StepResult& result) {
             ++m_sendPosition;
             ++m_sentCount;
             result.progressed = true;
-            if (m_code == kCR) {
-                sentCR = true;
-            } else if (m_code == kLF && m_dwellAfterLf) {
-                m_dwellAfterLf = false;
-                startDwell();
-            }
+            if (m_code == kCR) sentCR = true;
+            else if (m_code == kLF) sentLF = true;
         }
     } else if (!held && m_dwellActive == 1) {
         auto c = static_cast<std::uint8_t>(texts::kDwellBlock[m_dwellIndex - 1]);
@@ -360,13 +413,12 @@ void SendEngine::finishPass(StepResult& result) {
             ++m_dwellIndex;
         }
     }
-    if (m_holdRequested == 1 && m_dwellActive == 0 && sentCR) {
-        // The hold begins once the CR, and the LF right behind it, are out.
-        if (m_sendPosition <= m_totalLength &&
-            m_sendBuffer[static_cast<size_t>(m_sendPosition - 1)] == '\n')
-            m_dwellAfterLf = true;
-        else
-            startDwell();
+    if (m_holdRequested == 1 && m_dwellActive == 0) {
+        // The hold begins at a line end: after a CR, or after the LF right
+        // behind it, or after a lone LF.
+        const bool lfNext = m_sendPosition <= m_totalLength &&
+                            m_sendBuffer[static_cast<size_t>(m_sendPosition - 1)] == '\n';
+        if ((sentCR && !lfNext) || sentLF) startDwell();
     }
     const std::int64_t nowSecond = m_clock.nowMs() / 1000;
     if (nowSecond != m_tickSecond && m_abortRequested != 1) secondTick(nowSecond);

@@ -20,6 +20,16 @@ namespace fbx {
 // sent, translated to EIA exactly once when the tape code is EIA; dwell
 // blocks likewise.
 //
+// In "DNC" a hold begins at the next line end: after a CR (and the LF right
+// behind it) or after a lone LF. A stop asked while a dwell block is going
+// out finishes that block first (still paced by DC3/DC1 and DSR), unless the
+// line stays held for a second, so that the machine is never left with half
+// a block.
+//
+// The statistics and the progress never claim more than went out: a run that
+// ends before the end of the text shows what was really sent, and "finish"
+// only follows the whole text.
+//
 // A pass is split around its yield: the host's step() first finishes the
 // pass in flight (writes the byte it took) and then begins the next one (takes
 // its byte and polls the port). Buttons pressed between two steps are thus
@@ -53,8 +63,11 @@ public:
     const std::string& sendBuffer() const { return m_sendBuffer; }
     std::int64_t totalLength() const { return m_totalLength; }
     std::int64_t sendPosition() const { return m_sendPosition; }
-    // Characters of the text that have really gone out in the current run.
+    // Characters of the text that have really gone out in the current (or the
+    // last) run.
     std::int64_t sentCount() const { return m_sentCount; }
+    // What holds the line now, and since when (monotonic ms).
+    LineState lineState() const { return m_lineState; }
     std::int64_t elapsedSeconds() const { return m_elapsedSeconds; }
     const PollState& pollState() const { return m_poll; }
     bool holding() const { return m_dwellActive != 0; }
@@ -66,6 +79,7 @@ protected:
     StepResult doStep() override;
 
 private:
+    StepResult runPhase();
     enum class Phase { Loaded, Waiting, Sending };
 
     void resetTransferState();
@@ -84,6 +98,11 @@ private:
     void endHold();
     void startDwell();
     void lost();
+    void nothingToSend();
+    // Whether a stop waits for the dwell block in flight to be complete.
+    bool finishingDwell() const;
+    // Tells the view what holds the line: on a change, and once a second.
+    void updateLineState();
     std::uint8_t lineCode(std::uint8_t c) const;
 
     Phase m_phase = Phase::Loaded;
@@ -101,12 +120,15 @@ private:
     int m_abortRequested = 0;
     int m_dwellActive = 0;
     int m_dwellIndex = 1;
-    bool m_dwellAfterLf = false;  // the hold begins once the LF behind the CR is out
     PollState m_poll;
 
     std::int64_t m_elapsedSeconds = 0;
     std::int64_t m_lastStatPosition = 0;
     std::int64_t m_tickSecond = 0;
+
+    LineState m_lineState = LineState::Idle;
+    std::int64_t m_lineStateSinceMs = 0;
+    std::int64_t m_lineStateShownSeconds = 0;
 
     bool m_passOpen = false;  // a pass has taken its character and yielded
     std::uint8_t m_code = 0;  // the character taken by the pass in flight

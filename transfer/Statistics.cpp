@@ -15,4 +15,16 @@ std::int64_t remainingSeconds(std::int64_t total, std::int64_t position, std::in
     return (total - position) / rate;
 }
 
+std::string lineStateText(LineState state, std::int64_t seconds) {
+    switch (state) {
+        case LineState::Free: return "line free";
+        case LineState::HeldByMachine:
+            return "held by the machine (DC3) for " + std::to_string(seconds) + " s";
+        case LineState::WaitingForDsr: return "waiting for DSR";
+        case LineState::WaitingForDc1: return "waiting for DC1";
+        case LineState::Idle: break;
+    }
+    return {};
+}
+
 }  // namespace fbx

@@ -22,6 +22,8 @@ enum class Outcome {
     OpenFailed,  // "Port error" or "Communication seting error" at opening
     PortLost,    // the line went away during the transfer
     SaveFailed,  // received text could not be written where it belongs
+    SavedElsewhere,  // the target was removed or replaced: the text is whole in another file
+    NothingSent,     // send: the program held no text to send
 };
 
 // What the host should do after a step.

@@ -16,6 +16,8 @@ inline constexpr const char* kFinish = "finish";
 inline constexpr const char* kReceiveWaiting = "Receive waitting";
 inline constexpr const char* kReceiving = "Receiving data>>>";
 inline constexpr const char* kPreparing = "Data tranferring pls waiting>";
+// Our own: a start press with no program text to send.
+inline constexpr const char* kNothingSent = "Nothing sent: no program text";
 
 // Buttons
 inline constexpr const char* kSend = "Send";

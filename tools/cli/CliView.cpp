@@ -3,6 +3,8 @@
 #include <chrono>
 #include <cstdio>
 
+#include "Statistics.h"
+
 namespace fbx::cli {
 
 namespace {
@@ -70,12 +72,18 @@ void CliView::flushStatistics(bool force) {
     m_lastPrintMs = now;
     m_dirty = false;
     if (m_sending) {
-        std::fprintf(stderr, "sent %s of %s  word/sec %s  time %s  remaining %s\n",
+        std::fprintf(stderr, "sent %s of %s  word/sec %s  time %s  remaining %s%s%s\n",
                      m_sent.c_str(), m_amount.c_str(), m_rate.c_str(), m_elapsed.c_str(),
-                     m_remaining.c_str());
+                     m_remaining.c_str(), m_line.empty() ? "" : "  ", m_line.c_str());
     } else {
         std::fprintf(stderr, "received %s\n", m_rate.c_str());
     }
+}
+
+void CliView::showLineState(LineState state, std::int64_t seconds) {
+    m_line = lineStateText(state, seconds);
+    if (state != LineState::Idle) m_dirty = true;
+    flushStatistics();
 }
 
 Answer CliView::ask(const Message& m) {

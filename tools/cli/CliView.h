@@ -23,6 +23,7 @@ public:
     void loadText(const std::string&) override {}
     void highlightHeldLine(std::int64_t) override {}
     void showReceived(const std::string&) override {}
+    void showLineState(LineState state, std::int64_t seconds) override;
     Answer ask(const Message& message) override;
     std::string chooseFile(const std::string& title, const std::string& filter) override;
     void closeWindow() override { m_closed = true; }
@@ -38,7 +39,7 @@ private:
     bool m_unanswered = false;
     bool m_closed = false;
     std::string m_status;
-    std::string m_amount, m_sent, m_rate, m_elapsed, m_remaining;
+    std::string m_amount, m_sent, m_rate, m_elapsed, m_remaining, m_line;
     std::int64_t m_progressMax = 0, m_progressValue = 0;
     bool m_dirty = false;
     std::int64_t m_lastPrintMs = 0;

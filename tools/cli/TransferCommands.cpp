@@ -120,7 +120,9 @@ const char* outcomeText(Outcome outcome) {
         case Outcome::Stopped: return "stopped";
         case Outcome::OpenFailed: return "port could not be opened";
         case Outcome::PortLost: return "port lost";
-        case Outcome::SaveFailed: return "received text could not be saved";
+        case Outcome::SaveFailed: return "received text could not be saved whole";
+        case Outcome::SavedElsewhere: return "the target was removed or replaced; the text is in another file";
+        case Outcome::NothingSent: return "nothing was sent: the program holds no text to send";
         case Outcome::Running: break;
     }
     return "ended";
@@ -137,9 +139,15 @@ bool parse(const char* name, Args& args, Loaded& loaded, std::string& file, bool
     return true;
 }
 
+// The last line: the outcome, matching the exit code; for a send, what
+// really went out.
 int finish(const char* name, TransferEngine& engine) {
     Outcome outcome = engine.outcome();
-    std::fprintf(stderr, "ferobrixlan-cli %s: %s\n", name, outcomeText(outcome));
+    std::string counts;
+    if (auto* send = dynamic_cast<SendEngine*>(&engine); send && outcome != Outcome::OpenFailed)
+        counts = " (sent " + std::to_string(send->sentCount()) + " of " +
+                 std::to_string(send->totalLength()) + ")";
+    std::fprintf(stderr, "ferobrixlan-cli %s: %s%s\n", name, outcomeText(outcome), counts.c_str());
     return exitCode(outcome);
 }
 
