@@ -81,6 +81,7 @@ int MemorySerialPort::sio_read(int, char* buf, int len) {
 int MemorySerialPort::sio_lstatus(int) {
     ++lineStatusReads;
     if (!step()) return SIO_PORTLOST;
+    if (lineStatusError != 0) return lineStatusError;
     return S_CTS | (dsr ? S_DSR : 0);
 }
 

@@ -43,6 +43,7 @@ public:
     int openResult = SIO_OK;
     int ioctlResult = SIO_OK;
     bool dsr = true;
+    int lineStatusError = 0;  // non-zero: sio_lstatus fails with this code
 
     std::string written;      // every byte queued, in order
     std::vector<Call> calls;  // every call but sio_read and sio_lstatus

@@ -25,7 +25,7 @@ int PollPort(SerialPort& port, int portNumber, bool brix, PollState& state) {
     return n < 0 ? 0 : n;
 }
 
-OpenFailure openPort(SerialPort& port, const SerialCodes& codes) {
+OpenFailure openPort(SerialPort& port, const SerialCodes& codes, bool refuseLine) {
     const int number = codes.portNumber;
     if (port.sio_open(number) != SIO_OK) {
         port.sio_close(number);
@@ -33,7 +33,7 @@ OpenFailure openPort(SerialPort& port, const SerialCodes& codes) {
     }
     port.sio_DTR(number, 1);
     port.sio_RTS(number, 1);
-    if (port.sio_ioctl(number, codes.baudCode, codes.modeWord()) != SIO_OK)
+    if (refuseLine || port.sio_ioctl(number, codes.baudCode, codes.modeWord()) != SIO_OK)
         return OpenFailure::SettingError;
     port.sio_flowctrl(number, 0);
     return OpenFailure::None;

@@ -30,8 +30,10 @@ enum class OpenFailure { None, PortError, SettingError };
 
 // The opening sequence: open, DTR and RTS on, line parameters, no flow
 // control. On PortError the port has been closed again; on SettingError it is
-// still open (the caller's close step closes it).
-OpenFailure openPort(SerialPort& port, const SerialCodes& codes);
+// still open (the caller's close step closes it). refuseLine makes the line
+// parameters fail without being set (the settings hold a value that has no
+// code).
+OpenFailure openPort(SerialPort& port, const SerialCodes& codes, bool refuseLine = false);
 
 inline constexpr const char* kPortErrorText = "Port error";
 inline constexpr const char* kSettingErrorText = "Communication seting error";

@@ -49,10 +49,6 @@ void appendQuoted(std::string& line, const std::string& value) {
 
 }  // namespace
 
-std::string describeErrno(const std::string& path, int err) {
-    return path + ": " + std::strerror(err);
-}
-
 std::string programDirFrom(std::string currentDir) {
     if (currentDir.empty() || currentDir.back() != kSeparator) currentDir += kSeparator;
     return currentDir;
@@ -149,59 +145,6 @@ bool parseConfig(std::string_view text, Settings& settings) {
     return parseSendingEdit(values[23], settings.sendingEdit);
 }
 
-Status readWholeFile(const std::string& path, std::string& out) {
-    out.clear();
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return Status::fileError(describeErrno(path, errno));
-    char buffer[65536];
-    for (;;) {
-        ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            int err = errno;
-            ::close(fd);
-            return Status::fileError(describeErrno(path, err));
-        }
-        if (n == 0) break;
-        out.append(buffer, static_cast<size_t>(n));
-    }
-    ::close(fd);
-    return Status::ok();
-}
-
-namespace {
-
-Status writeFd(int fd, const std::string& path, std::string_view bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            int err = errno;
-            ::close(fd);
-            return Status::fileError(describeErrno(path, err));
-        }
-        done += static_cast<size_t>(n);
-    }
-    if (::close(fd) != 0) return Status::fileError(describeErrno(path, errno));
-    return Status::ok();
-}
-
-}  // namespace
-
-Status writeWholeFile(const std::string& path, std::string_view bytes) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return Status::fileError(describeErrno(path, errno));
-    return writeFd(fd, path, bytes);
-}
-
-Status appendToFile(const std::string& path, std::string_view bytes, bool create) {
-    int flags = O_WRONLY | O_APPEND | O_CLOEXEC | (create ? O_CREAT : 0);
-    int fd = ::open(path.c_str(), flags, 0666);
-    if (fd < 0) return Status::fileError(describeErrno(path, errno));
-    return writeFd(fd, path, bytes);
-}
-
 LoadOutcome loadSettings(Settings& settings, const std::string& configPath, LoadPurpose purpose) {
     LoadOutcome outcome;
     std::string text;
@@ -220,13 +163,13 @@ LoadOutcome loadSettings(Settings& settings, const std::string& configPath, Load
 }
 
 Status saveSettings(const Settings& settings, const std::string& configPath) {
-    return writeWholeFile(configPath, formatConfigLine(settings, configPath));
+    return replaceFile(configPath, formatConfigLine(settings, configPath));
 }
 
 Status resetSettings(Settings& settings, const std::string& configPath) {
     settings = Settings{};
     // The record of defaults has field 21 empty.
-    return writeWholeFile(configPath, formatConfigLine(settings, std::string()));
+    return replaceFile(configPath, formatConfigLine(settings, std::string()));
 }
 
 }  // namespace fbx

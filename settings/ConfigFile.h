@@ -4,6 +4,7 @@
 #include <string_view>
 #include <vector>
 
+#include "FileIo.h"
 #include "Settings.h"
 #include "Status.h"
 
@@ -62,14 +63,5 @@ Status saveSettings(const Settings& settings, const std::string& configPath);
 
 // Sets every field to its default and writes the defaults to configPath.
 Status resetSettings(Settings& settings, const std::string& configPath);
-
-// Reads a whole file as bytes. FileError names the path and the reason.
-Status readWholeFile(const std::string& path, std::string& out);
-
-// Writes bytes to a file, replacing it. FileError names the path and the reason.
-Status writeWholeFile(const std::string& path, std::string_view bytes);
-
-// Appends bytes to an existing file (or creates it when create is set).
-Status appendToFile(const std::string& path, std::string_view bytes, bool create);
 
 }  // namespace fbx

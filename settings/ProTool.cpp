@@ -7,9 +7,22 @@ namespace fbx {
 
 namespace {
 
+using CodeTable = std::initializer_list<std::pair<const char*, int>>;
+
+const CodeTable kBaudCodes = {{"1200", 7},   {"2400", 9},   {"4800", 10}, {"9600", 12},
+                              {"19200", 13}, {"38400", 14}, {"57600", 15}};
+const CodeTable kParityCodes = {{"n", 0}, {"e", 24}, {"o", 8}};
+const CodeTable kDataBitsCodes = {{"6", 1}, {"7", 2}, {"8", 3}};
+const CodeTable kStopBitsCodes = {{"1", 0}, {"2", 4}};
+
+bool known(const std::string& text, CodeTable table) {
+    for (const auto& row : table)
+        if (text == row.first) return true;
+    return false;
+}
+
 template <typename T>
-void lookUp(const std::string& text, std::initializer_list<std::pair<const char*, int>> table,
-            T& code) {
+void lookUp(const std::string& text, CodeTable table, T& code) {
     for (const auto& [key, value] : table) {
         if (text == key) {
             code = static_cast<T>(value);
@@ -22,13 +35,22 @@ void lookUp(const std::string& text, std::initializer_list<std::pair<const char*
 
 void ProTool(const Settings& s, SerialCodes& codes) {
     lookUp(s.port, {{"1", 1}, {"2", 2}}, codes.portNumber);
-    lookUp(s.baudRate,
-           {{"1200", 7}, {"2400", 9}, {"4800", 10}, {"9600", 12}, {"19200", 13}, {"38400", 14},
-            {"57600", 15}},
-           codes.baudCode);
-    lookUp(s.parity, {{"n", 0}, {"e", 24}, {"o", 8}}, codes.parityCode);
-    lookUp(s.dataBits, {{"6", 1}, {"7", 2}, {"8", 3}}, codes.dataBitsCode);
-    lookUp(s.stopBits, {{"1", 0}, {"2", 4}}, codes.stopBitsCode);
+    lookUp(s.baudRate, kBaudCodes, codes.baudCode);
+    lookUp(s.parity, kParityCodes, codes.parityCode);
+    lookUp(s.dataBits, kDataBitsCodes, codes.dataBitsCode);
+    lookUp(s.stopBits, kStopBitsCodes, codes.stopBitsCode);
+}
+
+std::string unknownLineSetting(const Settings& s) {
+    const std::pair<const char*, std::pair<const std::string*, CodeTable>> fields[] = {
+        {"baud rate", {&s.baudRate, kBaudCodes}},
+        {"data bits", {&s.dataBits, kDataBitsCodes}},
+        {"stop bits", {&s.stopBits, kStopBitsCodes}},
+        {"parity", {&s.parity, kParityCodes}},
+    };
+    for (const auto& [name, field] : fields)
+        if (!known(*field.first, field.second)) return std::string(name) + " \"" + *field.first + "\"";
+    return {};
 }
 
 std::string statusLineText(const Settings& s) {

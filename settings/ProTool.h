@@ -11,6 +11,11 @@ namespace fbx {
 // it was (0 if it was never set).
 void ProTool(const Settings& settings, SerialCodes& codes);
 
+// The first line setting whose text the code table does not know, named for
+// the operator (baud rate "115200"); empty when all are known. Such a line
+// must not be opened: its code would be a stale one, or none.
+std::string unknownLineSetting(const Settings& settings);
+
 // The main window's status line, e.g.
 // "Software Handshake     comm port=1       9600,7,2     e      NOMAL".
 std::string statusLineText(const Settings& settings);

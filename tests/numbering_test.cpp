@@ -66,6 +66,10 @@ TEST(NumberLines, NumbersWrapToZeroAfter9999) {
     // With interval 10 the step after 9990 lands above 9999 and wraps.
     out = Numbered(Program(1001), 10);
     EXPECT_NE(out.find("N 9990 G01 X999\r\nN 0 G01 X1000\r\n"), std::string::npos);
+    // An interval that does not divide 10000 starts again at 0, not at the
+    // remainder.
+    out = Numbered(Program(335), 30);
+    EXPECT_NE(out.find("N 9990 G01 X333\r\nN 0 G01 X334\r\n"), std::string::npos);
 }
 
 TEST(NumberLines, TextLongerThanABlockIsNumberedRightThrough) {

@@ -47,6 +47,10 @@ TEST(PollPort, DsrIsReadOnlyWithBrix) {
     port.dsr = true;
     PollPort(port, 1, true, s);
     EXPECT_EQ(s.lineHold, 0);
+    // A line status that cannot be read is no DSR: the line stays held.
+    port.lineStatusError = SIO_FAIL;
+    PollPort(port, 1, true, s);
+    EXPECT_EQ(s.lineHold, 1);
 }
 
 TEST(PollPort, ALostPortIsReportedNotTakenForSilence) {

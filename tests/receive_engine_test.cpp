@@ -5,6 +5,7 @@
 #include "ConfigFile.h"
 #include "EiaCodes.h"
 #include "EngineHarness.h"
+#include "FileFaults.h"
 #include "ReceiveEngine.h"
 #include "TempDir.h"
 
@@ -67,9 +68,10 @@ TEST_F(Receive, ContinuousModeKeepsEverythingUntilTheOperatorSaves) {
     EXPECT_EQ(port.written, "\x13\x11\x13\x11");  // XOFF/XON around each hand-over with text
     EXPECT_EQ(view.status(), "Receive waitting");
     EXPECT_EQ(view[Element::WordsPerSecond], "13");
+    ASSERT_FALSE(view.received.empty());
     EXPECT_EQ(view.received.back(), "G01 X1\r\nM30\r\n");
     engine->quitPressed();
-    EXPECT_EQ(view.askedTexts(), (std::vector<std::string>{"Quit receiving?", "Data saving"}));
+    ASSERT_EQ(view.askedTexts(), (std::vector<std::string>{"Quit receiving?", "Data saving"}));
     EXPECT_EQ(view.asked[0].title, "Lever");
     EXPECT_EQ(view.asked[1].title, "Receive Save");
     EXPECT_EQ(file(), "\r\nG01 X1\r\nM30\r\n");
@@ -102,7 +104,7 @@ TEST_F(Receive, MarkModesKeepTheProgramBetweenTheMarksWhateverTheReads) {
         view.asked.clear();
         for (const std::string& r : reads) machineSends(r);
         EXPECT_EQ(file(), "\r\n" + program);
-        EXPECT_EQ(view.askedTexts(), (std::vector<std::string>{"Data receive finish!!!?"}));
+        ASSERT_EQ(view.askedTexts(), (std::vector<std::string>{"Data receive finish!!!?"}));
         EXPECT_EQ(view.asked[0].title, "Receive OK ");
         EXPECT_EQ(view.asked[0].icon, Icon::Information);
         EXPECT_EQ(engine->outcome(), Outcome::Finished);
@@ -134,6 +136,13 @@ TEST_F(Receive, RuleTargetsFollowTheirTriggerAndAPercentInThemIsNoMark) {
     machineSends("%");
     EXPECT_EQ(file(), "\r\n%A%BXYZ%");
     EXPECT_EQ(view[Element::WordsPerSecond], "8");
+
+    // A rule on "%" adds its target after the opening mark; the closing mark
+    // ends the program before the rule could add anything.
+    settings.replaceString4 = "[37][0][78 49]";  // "%" -> "%N1"
+    open("DNC");
+    machineSends("%G1%");
+    EXPECT_EQ(file(), "\r\n%N1G1%");
 }
 
 TEST_F(Receive, EiaBytesAreStoredConverted) {
@@ -177,6 +186,7 @@ TEST_F(Receive, QuitCancelReleasesTheSenderEvenBeforeTheStart) {
     port.written.clear();
     view.answers = {Answer::Cancel};
     engine->quitPressed();  // started, "Brix": DTR off while the question is open
+    ASSERT_FALSE(port.calls.empty());
     EXPECT_EQ(port.calls.front(), (C{"DTR", 0}));
     EXPECT_EQ(port.written, "\x11");
     EXPECT_FALSE(engine->closed());
@@ -193,23 +203,27 @@ TEST_F(Receive, QuitBeforeAnythingArrivedWritesNothing) {
     EXPECT_EQ(engine->outcome(), Outcome::Stopped);
 }
 
-TEST_F(Receive, IncompleteMarkModeReceptions) {
-    open("Data In/Out");
-    machineSends("%\r\nG01 X1\r\n");
-    engine->quitPressed();  // "Soft": XOFF before the question
-    EXPECT_EQ(port.written.back(), '\x13');
-    EXPECT_EQ(view.askedTexts(), (std::vector<std::string>{"Quit receiving?", "Receive incomplete"}));
-    EXPECT_EQ(view.asked[1].title, "error");
-    EXPECT_EQ(file(), "%\r\nG01 X1\r\n\r\n");  // replaced by the text and CR LF
-    EXPECT_EQ(engine->outcome(), Outcome::Incomplete);
-
+TEST_F(Receive, IncompleteMarkModeReceptionsInBothMarkModes) {
+    for (const std::string mode : {"Data In/Out", "DNC"}) {
+        open(mode);
+        view.asked.clear();
+        machineSends("%\r\nG01 X1\r\n");
+        engine->quitPressed();  // "Soft": XOFF before the question
+        ASSERT_FALSE(port.written.empty());
+        EXPECT_EQ(port.written.back(), '\x13');
+        ASSERT_EQ(view.askedTexts(),
+                  (std::vector<std::string>{"Quit receiving?", "Receive incomplete"}));
+        EXPECT_EQ(view.asked[1].title, "error");
+        EXPECT_EQ(file(), "%\r\nG01 X1\r\n\r\n") << mode;  // replaced by the text and CR LF
+        EXPECT_EQ(engine->outcome(), Outcome::Incomplete) << mode;
+    }
     // After an intermediate save the earlier part is kept: the rest is appended.
     open("Data In/Out");
     std::string big = "%" + std::string(10500, 'X');
     for (size_t at = 0; at < big.size(); at += 512) machineSends(big.substr(at, 512));
     machineSends("TAIL");
     engine->quitPressed();
-    EXPECT_EQ(file(), "\r\n" + big + "TAIL\r\n");
+    EXPECT_TRUE(file() == "\r\n" + big + "TAIL\r\n");
 }
 
 TEST_F(Receive, ClosingTheWindowGoesThroughTheQuitPath) {
@@ -229,7 +243,7 @@ TEST_F(Receive, ALostPortSavesWhatArrivedFirst) {
     port.pullCable();
     step(2);
     EXPECT_EQ(file(), "\r\nG01 X1\r\nG0");
-    EXPECT_EQ(view.askedTexts(), (std::vector<std::string>{"Port error"}));
+    ASSERT_EQ(view.askedTexts(), (std::vector<std::string>{"Port error"}));
     EXPECT_EQ(view.asked[0].title, "System Warm");
     EXPECT_EQ(engine->outcome(), Outcome::PortLost);
     clock.advance(1000);
@@ -245,34 +259,73 @@ TEST_F(Receive, ALostPortSavesWhatArrivedFirst) {
     EXPECT_EQ(file(), "%G01X2\r\n");
 }
 
-TEST_F(Receive, AnUnwritableTargetKeepsTheTextAndIsRetried) {
+TEST_F(Receive, ADiskThatFillsUpKeepsTheTextPendingAndNeverDoublesIt) {
     open();
-    std::filesystem::remove(target);
-    std::filesystem::create_directory(target);  // appends now fail
-    std::string block(6000, 'A');
-    machineSends(block);
-    machineSends(block);
-    machineSends(block);
-    ASSERT_EQ(view.asked.size(), 1u);  // told once, naming the file
-    EXPECT_NE(view.asked[0].text.find(target), std::string::npos);
-    EXPECT_EQ(engine->pendingText().size(), 18000u);
-    std::filesystem::remove(target);  // the operator mends it: the file is made anew
-    machineSends("B");
+    const std::string block(6000, 'A');
+    {
+        fbx::test::FileSizeLimit full(2 + 4000);
+        machineSends(block);
+        machineSends(block);  // the append fails part-way and is taken back
+        machineSends(block);
+        ASSERT_EQ(view.asked.size(), 1u);  // told once, naming the file
+        EXPECT_NE(view.asked[0].text.find(target), std::string::npos);
+        EXPECT_EQ(engine->pendingText().size(), 18000u);
+        EXPECT_EQ(std::filesystem::file_size(target), 2u);
+    }
+    machineSends("B");  // space again: written once, in order
     EXPECT_EQ(engine->pendingText(), "");
-    EXPECT_EQ(file(), block + block + block + "B");
+    EXPECT_TRUE(file() == "\r\n" + block + block + block + "B");
 }
 
-TEST_F(Receive, AFinalSaveThatFailsGoesToARescueFile) {
-    open();
-    machineSends("G01 X1\r\n");
-    std::filesystem::remove(target);
-    std::filesystem::create_directory(target);
-    engine->quitPressed();
+TEST_F(Receive, AFinalSaveThatFailsSaysWhichPartIsWhere) {
+    open("Data In/Out");
+    const std::string head = "%" + std::string(10500, 'X');
+    for (size_t at = 0; at < head.size(); at += 512) machineSends(head.substr(at, 512));
+    const size_t inTarget = file().size() - 2;  // the first piece is in the target
+    ASSERT_GT(inTarget, 10000u);
+    const std::string tail = std::string(3000, 'Y') + "%";
+    {
+        fbx::test::FileSizeLimit full(2 + inTarget + 1000);
+        machineSends(tail);
+    }
     ASSERT_FALSE(engine->rescuePath().empty());
-    std::string rescued;
-    ASSERT_TRUE(readWholeFile(engine->rescuePath(), rescued).isOk());
-    EXPECT_EQ(rescued, "G01 X1\r\n");
-    EXPECT_NE(view.asked.back().text.find(engine->rescuePath()), std::string::npos);
+    EXPECT_TRUE(file() + fbx::test::fileBytes(engine->rescuePath()) == "\r\n" + head + tail);
+    ASSERT_EQ(view.asked.size(), 1u);  // no "Data receive finish!!!?" after the error
+    EXPECT_NE(view.asked[0].text.find("The first " + std::to_string(inTarget) + " bytes are in " +
+                                      target + ", the rest in " + engine->rescuePath()),
+              std::string::npos);
     EXPECT_EQ(engine->outcome(), Outcome::SaveFailed);
     std::filesystem::remove(engine->rescuePath());
+}
+
+TEST_F(Receive, ARemovedTargetGoesOnInAFileBesideItAndIsNoPlainSave) {
+    open();
+    const std::string first(10500, 'A');
+    for (size_t at = 0; at < first.size(); at += 512) machineSends(first.substr(at, 512));
+    std::filesystem::remove(target);
+    machineSends(std::string(10000, 'B'));
+    machineSends("C");
+    engine->quitPressed();
+    const std::string moved = dir.file("received-recovered.txt");
+    EXPECT_EQ(engine->receivedPath(), moved);
+    EXPECT_TRUE(fbx::test::fileBytes(moved) == "\r\n" + first + std::string(10000, 'B') + "C");
+    const auto texts = view.askedTexts();
+    ASSERT_EQ(texts.size(), 3u);  // the move once, then the quit question and "Data saving"
+    EXPECT_NE(texts[0].find(target), std::string::npos);
+    EXPECT_NE(texts[0].find(moved), std::string::npos);
+    EXPECT_EQ(engine->outcome(), Outcome::SavedElsewhere);
+    EXPECT_FALSE(std::filesystem::exists(target));
+}
+
+TEST_F(Receive, AQuietSecondWritesWhatIsPending) {
+    open();
+    machineSends("G01 X1\r\n");
+    EXPECT_EQ(file(), "\r\n");
+    clock.advance(ReceiveEngine::kQuietWriteMs - 10);
+    step(1);
+    EXPECT_EQ(file(), "\r\n");
+    clock.advance(10);
+    step(1);
+    EXPECT_EQ(file(), "\r\nG01 X1\r\n");
+    EXPECT_EQ(engine->pendingText(), "");
 }

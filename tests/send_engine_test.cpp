@@ -453,7 +453,7 @@ TEST_F(Send, OpeningFailuresAndShortFiles) {
     port.openResult = SIO_OPENFAIL;
     SendEngine& e = make();
     EXPECT_FALSE(e.open(kProgram));
-    EXPECT_EQ(view.askedTexts(), (std::vector<std::string>{"Port error"}));
+    ASSERT_EQ(view.askedTexts(), (std::vector<std::string>{"Port error"}));
     EXPECT_TRUE(e.closed());
 
     port.openResult = SIO_OK;
@@ -461,14 +461,28 @@ TEST_F(Send, OpeningFailuresAndShortFiles) {
     view.asked.clear();
     SendEngine& f = make();
     EXPECT_FALSE(f.open(kProgram));
-    EXPECT_EQ(view.askedTexts(), (std::vector<std::string>{"Communication seting error"}));
+    ASSERT_EQ(view.askedTexts(), (std::vector<std::string>{"Communication seting error"}));
     EXPECT_EQ(port.calls.back().op, "close");
 
+    // A rate the settings know no code for is refused before the line is set.
     port.ioctlResult = SIO_OK;
+    settings.baudRate = "115200";
+    view.asked.clear();
+    port.calls.clear();
+    SendEngine& g = make();
+    EXPECT_FALSE(g.open(kProgram));
+    ASSERT_EQ(view.asked.size(), 1u);
+    EXPECT_EQ(view.asked[0].text, "Communication seting error");
+    EXPECT_NE(view.asked[0].detail.find("115200"), std::string::npos);
+    EXPECT_EQ(std::count_if(port.calls.begin(), port.calls.end(),
+                            [](const auto& c) { return c.op == "ioctl"; }),
+              0);
+    settings.baudRate = "9600";
+
     view.asked.clear();
     view.answers = {Answer::Cancel};
     open("G0\n");  // three characters: the window asks again
-    EXPECT_EQ(view.askedTexts(), (std::vector<std::string>{"Data empty open nevtile?"}));
+    ASSERT_EQ(view.askedTexts(), (std::vector<std::string>{"Data empty open nevtile?"}));
     EXPECT_EQ(engine->totalLength(), 0);
     EXPECT_FALSE(engine->closed());
 }
@@ -493,7 +507,7 @@ TEST_F(Send, DuplicateTriggersAreReportedAtOpening) {
     settings.replaceString1 = "[67][0][65]";
     settings.starterString = "[67][0][66]";
     open("ACCA");
-    EXPECT_EQ(view.askedTexts(), (std::vector<std::string>{"取代字有重覆是否要重新定義?"}));
+    ASSERT_EQ(view.askedTexts(), (std::vector<std::string>{"取代字有重覆是否要重新定義?"}));
     EXPECT_EQ(view.asked[0].title, "Replace error");
     EXPECT_EQ(view.asked[0].buttons, Buttons::YesNo);
     EXPECT_EQ(engine->sendBuffer(), "AAAA");

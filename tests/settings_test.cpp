@@ -291,6 +291,12 @@ TEST(ProTool, UnmatchedTextsLeaveTheirCodes) {
     EXPECT_EQ(set.baudCode, 12);
     EXPECT_EQ(set.parityCode, 24);
     EXPECT_EQ(set.portNumber, 1);
+
+    // Such a line is not to be opened with a stale code: the text is named.
+    EXPECT_EQ(unknownLineSetting(s), "baud rate \"115200\"");
+    s.baudRate = "57600";
+    EXPECT_EQ(unknownLineSetting(s), "parity \"E\"");
+    EXPECT_EQ(unknownLineSetting(Settings{}), "");
 }
 
 TEST(ProTool, StatusLine) {

@@ -1,5 +1,7 @@
 #include "ReceiveEngine.h"
 
+#include <algorithm>
+
 #include "EiaCodes.h"
 #include "PollPort.h"
 #include "TransferTexts.h"
@@ -12,8 +14,19 @@ constexpr size_t kTailLength = 101;
 }  // namespace
 
 bool ReceiveEngine::open(const std::string& targetPath) {
-    if (!openCommon()) return false;
-    m_file = ReceivedFile(targetPath);
+    ReceivedFile target(targetPath);
+    // The target was prepared by the caller; should it have gone meanwhile,
+    // it is prepared again rather than lost.
+    if (!target.adopt().isOk()) target.prepare();
+    return open(std::move(target));
+}
+
+bool ReceiveEngine::open(ReceivedFile target) {
+    m_file = std::move(target);
+    if (!openCommon()) {
+        m_file.finish();
+        return false;
+    }
     m_receiveChunk.clear();
     m_pendingText.clear();
     m_receivedTotal = 0;
@@ -31,8 +44,14 @@ bool ReceiveEngine::open(const std::string& targetPath) {
     m_view.setText(Element::QuitButton, texts::kQuit);
     if (m_settings.sendingEdit == 0) setTextBoxEnabled(false);
     m_pollFrom = m_clock.nowMs() + kPollDelayMs;
+    m_lastDataMs = m_pollFrom;
     m_view.transferActive(true);
     return true;
+}
+
+void ReceiveEngine::onCloseTimer() {
+    m_receiveStop = 1;
+    m_file.finish();
 }
 
 bool ReceiveEngine::putControl(std::uint8_t byte) {
@@ -78,16 +97,25 @@ StepResult ReceiveEngine::doStep() {
             // program, however the bytes were split into reads.
             if (m_transferMode != 0 && !m_receiveStarted && code != kPercent) continue;
             if (code != 0) m_receiveChunk += static_cast<char>(code);
-            ApplyRuleOnReceive(m_rules, code, m_receiveChunk);
+            // The mark logic sees the character before any rule's target: a
+            // closing "%" ends the program before its rule adds anything.
             onReceivedCode(code);
+            if (m_receiveStop != 1) ApplyRuleOnReceive(m_rules, code, m_receiveChunk);
         }
         // A read that did not fill the buffer has drained the line.
         if (m_receiveStop == 1 || n < kReadBufferSize) break;
     }
     if (!result.progressed) {
+        // A quiet line: what is pending goes to the disk after a second, so
+        // that a crash or a power loss costs at most that much.
+        if (!m_pendingText.empty() && now - m_lastDataMs >= kQuietWriteMs) appendPending();
         result.watchPort = true;
+        if (!m_pendingText.empty())
+            result.waitMs = static_cast<int>(std::clamp<std::int64_t>(
+                m_lastDataMs + kQuietWriteMs - now, 1, result.waitMs));
         return result;
     }
+    m_lastDataMs = now;
     if (m_receiveStop != 1 && !m_receiveChunk.empty() && !m_lost && !closed()) {
         // The hand-over, with the machine held meanwhile.
         if (!putControl(19)) return result;
@@ -120,12 +148,13 @@ void ReceiveEngine::onPercentMark() {
     m_pendingText += m_receiveChunk;
     showReceived();
     m_receiveChunk.clear();
-    finalAppend();
+    finalSave(false, Outcome::Finished);
     m_view.setVisible(Element::StatusLine, false);
-    ask(texts::kReceiveFinish, texts::kReceiveOk, Buttons::Ok, Icon::Information);
+    // The success message only for a program that is whole in its file.
+    if (m_outcome == Outcome::Finished)
+        ask(texts::kReceiveFinish, texts::kReceiveOk, Buttons::Ok, Icon::Information);
     m_receiveStop = 1;
     m_receiveStarted = false;
-    if (m_outcome == Outcome::Running) m_outcome = Outcome::Finished;
     startCloseTimer();
 }
 
@@ -140,41 +169,66 @@ void ReceiveEngine::showReceived() {
 }
 
 void ReceiveEngine::appendPending() {
-    Status st = m_file.append(m_pendingText);
-    if (st.isOk()) {
-        m_pendingText.clear();
-        return;
-    }
-    if (!m_writeFailureTold) {
-        m_writeFailureTold = true;
-        ask("The received data cannot be written:\r\n" + st.message() +
-                "\r\nIt is kept and written again at the next chance.",
-            texts::kReceiveSave, Buttons::Ok, Icon::Exclamation, true);
-    }
+    ReceivedFile::Written w = m_file.append(m_pendingText);
+    if (w.movedNow) tellMoved();
+    m_pendingText.erase(0, w.written);
+    if (w.status.isOk() || m_writeFailureTold) return;
+    m_writeFailureTold = true;
+    ask("The received data cannot be written:\r\n" + w.status.message() +
+            "\r\nIt is kept and written again at the next chance.",
+        texts::kReceiveSave, Buttons::Ok, Icon::Exclamation, true);
 }
 
-void ReceiveEngine::rescue(const Status& failure, const std::string& text) {
-    std::string error;
-    m_rescuePath = m_file.rescue(text, error);
-    std::string message = "The received program could not be written:\r\n" + failure.message();
-    message += m_rescuePath.empty() ? "\r\nIt could not be kept anywhere: " + error
-                                    : "\r\nIt was kept in\r\n" + m_rescuePath;
-    m_outcome = Outcome::SaveFailed;
-    ask(message, texts::kError, Buttons::Ok, Icon::Stop, true);
+void ReceiveEngine::tellMoved() {
+    if (m_movedTold) return;
+    m_movedTold = true;
+    std::string text = m_file.targetPath() +
+                       "\r\nwas removed or replaced during the reception. Everything received "
+                       "goes on in\r\n" +
+                       m_file.path();
+    if (m_file.lostBytes() > 0)
+        text += "\r\n" + std::to_string(m_file.lostBytes()) +
+                " bytes received before were changed by another program and could not be kept.";
+    ask(text, texts::kReceiveSave, Buttons::Ok, Icon::Exclamation, true);
 }
 
-void ReceiveEngine::finalAppend() {
-    Status st = m_file.append(m_pendingText);
-    if (!st.isOk()) rescue(st, m_pendingText);
-    m_pendingText.clear();
-}
-
-void ReceiveEngine::finalSaveIncomplete() {
+void ReceiveEngine::finalSave(bool incomplete, Outcome whole) {
     m_pendingText += m_receiveChunk;
     m_receiveChunk.clear();
-    Status st = m_file.saveIncomplete(m_pendingText);
-    if (!st.isOk()) rescue(st, m_pendingText + "\r\n");
+    ReceivedFile::Written w =
+        incomplete ? m_file.saveIncomplete(m_pendingText) : m_file.append(m_pendingText);
+    if (w.movedNow) tellMoved();
+    // What the file should have taken, less what it did.
+    std::string rest = std::move(m_pendingText);
+    if (incomplete) rest += "\r\n";
+    rest.erase(0, w.written);
     m_pendingText.clear();
+    Status failure = w.status;
+    Status flushed = m_file.finish();
+    if (failure.isOk() && !flushed.isOk()) failure = flushed;
+
+    m_outcome = whole;
+    if (!failure.isOk()) {
+        m_outcome = Outcome::SaveFailed;
+        std::string message = "The received program could not be written whole:\r\n" +
+                              failure.message();
+        if (!rest.empty()) {
+            std::string error;
+            m_rescuePath = m_file.rescue(rest, error);
+            const std::int64_t inFile = m_file.size() - 2;
+            if (m_rescuePath.empty())
+                message += "\r\nThe last " + std::to_string(rest.size()) +
+                           " bytes could not be kept anywhere: " + error;
+            else
+                message += "\r\nThe first " + std::to_string(inFile < 0 ? 0 : inFile) +
+                           " bytes are in " + m_file.path() + ", the rest in " + m_rescuePath;
+        }
+        ask(message, texts::kError, Buttons::Ok, Icon::Stop, true);
+    } else if (m_file.lostBytes() > 0) {
+        m_outcome = Outcome::SaveFailed;
+    } else if (m_file.moved()) {
+        m_outcome = Outcome::SavedElsewhere;
+    }
 }
 
 void ReceiveEngine::startPressed() { quitPressed(); }
@@ -221,34 +275,25 @@ void ReceiveEngine::quit(bool askFirst) {
     if (m_transferMode != 0) {
         ask(texts::kReceiveIncomplete, texts::kError, Buttons::Ok, Icon::Stop);
         m_receiveStop = 1;
-        m_outcome = Outcome::Incomplete;
-        finalSaveIncomplete();
+        finalSave(true, Outcome::Incomplete);
     } else {
         ask(texts::kDataSaving, texts::kReceiveSave, Buttons::Ok, Icon::Information);
         m_receiveStop = 1;
-        m_outcome = Outcome::Saved;
-        m_pendingText += m_receiveChunk;
-        m_receiveChunk.clear();
-        finalAppend();
+        finalSave(false, Outcome::Saved);
     }
     startCloseTimer();
 }
 
 void ReceiveEngine::saveAfterLoss() {
     m_lost = false;
+    Outcome saved = Outcome::Running;
     if (m_receiveStarted && m_receiveStop != 1) {
-        if (m_transferMode != 0) {
-            finalSaveIncomplete();
-        } else {
-            m_pendingText += m_receiveChunk;
-            m_receiveChunk.clear();
-            finalAppend();
-        }
+        finalSave(m_transferMode != 0, Outcome::PortLost);
+        saved = m_outcome;
     }
     m_receiveStop = 1;
-    const Outcome saved = m_outcome;
     reportPortLost();
-    if (saved == Outcome::SaveFailed) m_outcome = saved;
+    if (saved == Outcome::SaveFailed || saved == Outcome::SavedElsewhere) m_outcome = saved;
     startCloseTimer();
 }
 

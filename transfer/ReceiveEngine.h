@@ -20,16 +20,24 @@ namespace fbx {
 // the line keeps filling whole reads, up to eight of them (4 KB), so that a
 // fast line is not stopped and started every 512 bytes.
 //
-// Nothing received is dropped silently: a file that cannot be written keeps
-// the text pending (the operator is told once, the write is retried at the
-// next hand-over and a removed file is created anew), and a final save that
-// fails puts the text into a rescue file and says where.
+// Nothing received is dropped silently. Pending text is also written once
+// the line has been quiet for a second, so that a crash costs at most about a
+// second of punching. A file that cannot be written keeps the text pending
+// (the operator is told once and the write is retried at the next hand-over);
+// a target removed or replaced meanwhile is noticed, and everything received
+// goes on in a new file beside it (the operator is told once, naming both);
+// a final save that fails puts what the target lacks into a rescue file and
+// says which part is where. The final save is flushed to the disk before the
+// outcome is told, and nothing that is not whole in one file ends as
+// Finished or Saved.
 class ReceiveEngine : public TransferEngine {
 public:
     using TransferEngine::TransferEngine;
 
-    // The target file must have been prepared (ReceivedFile::prepare). False
-    // when the window closed at once.
+    // Takes the prepared target (ReceivedFile::prepare) for the reception.
+    // False when the window closed at once.
+    bool open(ReceivedFile target);
+    // The same for a target prepared and let go by the caller.
     bool open(const std::string& targetPath);
 
     void startPressed() override;  // "finishing": the quit path
@@ -42,26 +50,32 @@ public:
     bool receiveStarted() const { return m_receiveStarted; }
     // Where the text went when the target could not take it (empty if never).
     const std::string& rescuePath() const { return m_rescuePath; }
+    // The file the reception went on in when the target was removed or
+    // replaced (the target itself otherwise).
+    const std::string& receivedPath() const { return m_file.path(); }
 
     static constexpr std::int64_t kPollDelayMs = 500;
     static constexpr size_t kAppendThreshold = 10000;
     static constexpr int kReadsPerHandOver = 8;
+    static constexpr std::int64_t kQuietWriteMs = 1000;
 
 protected:
     StepResult doStep() override;
-    void onCloseTimer() override { m_receiveStop = 1; }
+    void onCloseTimer() override;
 
 private:
     void onReceivedCode(std::uint8_t code);
     void onPercentMark();
     void showReceived();
-    // Writes the pending text to the file; on failure it stays pending and
-    // the operator is told once.
+    // Writes the pending text to the file; what could not be written stays
+    // pending and the operator is told once.
     void appendPending();
-    // The last write of a reception; a failure rescues the text.
-    void finalAppend();
-    void finalSaveIncomplete();
-    void rescue(const Status& failure, const std::string& text);
+    // Tells the operator, once, that the reception goes on in another file.
+    void tellMoved();
+    // The last write of a reception (appended, or as an incomplete one): what
+    // the file could not take goes to a rescue file. Then the file is flushed
+    // to the disk, and the outcome decided.
+    void finalSave(bool incomplete, Outcome whole);
     // Ends the reception as the operator's OK to "Quit receiving?" does.
     void quit(bool askFirst);
     void saveAfterLoss();
@@ -76,6 +90,8 @@ private:
     int m_stopRequested = 0;
     std::int64_t m_pollFrom = 0;
     bool m_writeFailureTold = false;
+    bool m_movedTold = false;
+    std::int64_t m_lastDataMs = 0;
     bool m_lost = false;
     std::string m_rescuePath;
 };

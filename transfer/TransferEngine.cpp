@@ -1,6 +1,7 @@
 #include "TransferEngine.h"
 
 #include "PollPort.h"
+#include "ProTool.h"
 #include "TransferTexts.h"
 
 namespace fbx {
@@ -35,7 +36,8 @@ Answer TransferEngine::ask(const std::string& text, const std::string& title, Bu
 }
 
 bool TransferEngine::openCommon() {
-    switch (openPort(m_port, m_codes)) {
+    const std::string unknown = unknownLineSetting(m_settings);
+    switch (openPort(m_port, m_codes, !unknown.empty())) {
         case OpenFailure::PortError:
             ask(kPortErrorText, kSystemWarmTitle, Buttons::Ok, Icon::Stop, false,
                 m_port.lastError());
@@ -46,7 +48,7 @@ bool TransferEngine::openCommon() {
         case OpenFailure::SettingError:
             m_portOpen = true;
             ask(kSettingErrorText, kSystemWarmTitle, Buttons::Ok, Icon::Stop, false,
-                m_port.lastError());
+                unknown.empty() ? m_port.lastError() : "The line cannot be set to " + unknown);
             m_outcome = Outcome::OpenFailed;
             closeWindow();
             return false;

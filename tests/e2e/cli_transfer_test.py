@@ -94,6 +94,122 @@ class Transfers(unittest.TestCase):
         self.assertEqual(got.replace(DWELL, b"", blocks), data)
 
 
+class HonestOutcomes(unittest.TestCase):
+    """What the command line reports is what happened."""
+
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.dir = self.tmp.name
+        self.machine = PtyMachine()
+        self.cli = None
+
+    def tearDown(self):
+        if self.cli:
+            self.cli.kill()
+        self.machine.close()
+        self.tmp.cleanup()
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def run_cli(self, args, timeout=30):
+        env = dict(os.environ, FEROBRIXLAN_PORT1=self.machine.device)
+        return subprocess.run([CLI] + args, cwd=self.dir, env=env, capture_output=True,
+                              stdin=subprocess.DEVNULL, timeout=timeout)
+
+    def last_line(self, text):
+        return text.strip().splitlines()[-1]
+
+    def test_a_named_file_that_is_no_configuration_is_left_alone(self):
+        program_text = program(200)
+        with open(self.path("O1000.nc"), "wb") as f:
+            f.write(program_text)
+        for command in (["settings"], ["send", "O1000.nc"], ["receive", "got.nc"]):
+            r = self.run_cli(command + ["--config", "O1000.nc"])
+            self.assertEqual(r.returncode, 2, command)
+            self.assertIn(b"is not a configuration file", r.stderr)
+            with open(self.path("O1000.nc"), "rb") as f:
+                self.assertEqual(f.read(), program_text)
+        r = self.run_cli(["settings", "--config", "new.cfg"])  # a missing file is created
+        self.assertEqual(r.returncode, 0, r.stderr)
+        with open(self.path("new.cfg"), "rb") as f:
+            self.assertTrue(f.read().startswith(b'"","","ON","ON","OFF","1","9600"'))
+
+    def test_nothing_sent_is_no_success(self):
+        write_config(self.dir)
+        for text in (b"G0\n", b"        "):
+            with open(self.path("p.nc"), "wb") as f:
+                f.write(text)
+            r = self.run_cli(["send", "p.nc", "--yes"])
+            self.assertEqual(r.returncode, 1, r.stderr)
+            self.assertIn("nothing was sent", self.last_line(r.stderr.decode()))
+            self.assertEqual(self.machine.read(0.2), b"")
+
+    def test_a_baud_rate_without_a_code_does_not_open_the_line(self):
+        write_config(self.dir, baudRate="115200")
+        with open(self.path("p.nc"), "wb") as f:
+            f.write(program(10))
+        r = self.run_cli(["send", "p.nc", "--yes"])
+        self.assertEqual(r.returncode, 1)
+        err = r.stderr.decode()
+        self.assertIn("Communication seting error", err)
+        self.assertIn('baud rate "115200"', err)
+        self.assertEqual(self.machine.read(0.2), b"")
+        self.assertIn("115200", self.run_cli(["settings"]).stdout.decode())
+
+    def test_counts_after_ctrl_c_in_a_stalled_send_are_what_went_out(self):
+        write_config(self.dir)
+        data = program(8000)
+        with open(self.path("p.nc"), "wb") as f:
+            f.write(data)
+        self.cli = Cli(CLI, self.dir, ["send", "p.nc"], self.machine.device)
+        m = self.machine
+        self.assertTrue(m.read_until(lambda r: len(r) >= 1000))
+        m.send(DC3)  # the machine stalls and never answers again
+        m.read_until_quiet(quiet=1.5)
+        self.cli.signal()
+        self.assertEqual(self.cli.wait(), 1, self.cli.stderr())
+        m.read_until_quiet(quiet=0.3)
+        sent = len(m.received)
+        self.assertLess(sent, len(data))
+        lines = [l for l in self.cli.stderr().splitlines() if l.startswith("sent ")]
+        self.assertTrue(lines)
+        self.assertTrue(lines[-1].startswith("sent %d of %d" % (sent, len(data))), lines[-1])
+        self.assertTrue(any("held by the machine (DC3) for " in l for l in lines), lines)
+        self.assertEqual(self.last_line(self.cli.stderr()),
+                         "ferobrixlan-cli send: stopped (sent %d of %d)" % (sent, len(data)))
+
+    @unittest.skipUnless(os.geteuid() == 0, "needs root to mount a small file system")
+    def test_a_disk_that_fills_up_and_frees_space_keeps_the_program_whole(self):
+        disk = self.path("disk")
+        os.mkdir(disk)
+        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=256k", "tmpfs", disk]).returncode:
+            self.skipTest("tmpfs cannot be mounted here")
+        try:
+            write_config(self.dir)
+            with open(os.path.join(disk, "filler"), "wb") as f:
+                try:
+                    f.write(b"\0" * (230 * 1024))
+                except OSError:
+                    pass
+            data = program(4000)  # about 100 KB: more than the disk holds
+            self.cli = Cli(CLI, self.dir, ["receive", "disk/got.nc", "--yes"], self.machine.device)
+            self.assertTrue(self.cli.wait_for("Receive waitting"))
+            time.sleep(0.6)
+            half = len(data) // 2
+            self.machine.send(data[:half])
+            self.assertTrue(self.cli.wait_for("cannot be written"), self.cli.stderr())
+            os.remove(os.path.join(disk, "filler"))  # space again
+            self.machine.send(data[half:])
+            time.sleep(1.5)
+            self.cli.command("quit")
+            self.assertEqual(self.cli.wait(), 0, self.cli.stderr())
+            with open(os.path.join(disk, "got.nc"), "rb") as f:
+                self.assertTrue(f.read() == b"\r\n" + data, "the program came out changed")
+        finally:
+            subprocess.run(["umount", "-l", disk])
+
+
 @unittest.skipUnless(have("socat"), "socat is not installed")
 class ForeignPeers(unittest.TestCase):
     """Peers that nobody here wrote."""

@@ -19,10 +19,13 @@ struct Loaded {
     Settings settings;
     SerialCodes codes;
     std::string configPath;
+    bool ok = true;  // false: a named file is no configuration (told on stderr)
 };
 // Takes --config PATH from args (default ferobrixlan.cfg in the current
-// directory) and loads it, creating it with the defaults when missing or
-// damaged; says so on standard error.
+// directory) and loads it, creating it with the defaults when missing (and,
+// for the default file, when damaged); says so on standard error. A file
+// named by --config that exists and is no configuration is refused and left
+// untouched (ok false).
 Loaded loadConfiguration(Args& args);
 
 // Reads "--name VALUE" from args (removing both); false when absent.

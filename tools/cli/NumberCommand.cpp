@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
-#include <unistd.h>
 
 #include "Commands.h"
 #include "ConfigFile.h"
@@ -28,24 +27,6 @@ bool ParseInterval(const std::string& text, std::int64_t& interval) {
     }
     interval = std::stoll(text);
     return interval >= 1 && interval <= editor::kLastSequenceNumber;
-}
-
-// Writes beside the target and renames it into place, so that a failed write
-// (a full disk) never leaves a half program, also when OUT is the input.
-Status WriteReplacing(const std::string& path, const std::string& bytes) {
-    namespace fs = std::filesystem;
-    std::string temp = path + ".fbx-" + std::to_string(::getpid()) + ".tmp";
-    Status status = writeWholeFile(temp, bytes);
-    std::error_code ec;
-    if (status.isOk()) {
-        fs::perms perms = fs::status(path, ec).permissions();
-        if (!ec) fs::permissions(temp, perms, ec);
-        fs::rename(temp, path, ec);
-        if (!ec) return Status::ok();
-        status = Status::fileError(path + ": " + ec.message());
-    }
-    fs::remove(temp, ec);
-    return status;
 }
 
 }  // namespace
@@ -105,7 +86,8 @@ int runNumber(const Args& given) {
     }
 
     if (haveOut && outPath != "-") {
-        status = WriteReplacing(outPath, result.numberedText);
+        // Never a half program, also when OUT is the input.
+        status = replaceFile(outPath, result.numberedText);
         if (!status.isOk()) {
             std::fprintf(stderr, "ferobrixlan-cli number: %s\n", status.message().c_str());
             return 2;

@@ -131,6 +131,7 @@ const char* outcomeText(Outcome outcome) {
 bool parse(const char* name, Args& args, Loaded& loaded, std::string& file, bool& yes) {
     yes = takeFlag(args, "--yes");
     loaded = loadConfiguration(args);
+    if (!loaded.ok) return false;
     if (args.size() != 1 || args[0].rfind("-", 0) == 0) {
         std::fprintf(stderr, "usage: ferobrixlan-cli %s FILE [--config PATH] [--yes]\n", name);
         return false;
@@ -214,10 +215,13 @@ int runReceive(const Args& given) {
     ReceiveEngine engine(port, clock, view, loaded.settings, loaded.codes);
     std::fprintf(stderr, "Receive : %s (port %d: %s)\n", path.c_str(), loaded.codes.portNumber,
                  portDevicePath(loaded.codes.portNumber).c_str());
-    if (engine.open(path)) {
+    if (engine.open(std::move(target))) {
         if (view.unanswered()) engine.abandon();
         drive(engine, port, view, false);
     }
+    if (engine.outcome() == Outcome::SavedElsewhere)
+        std::fprintf(stderr, "ferobrixlan-cli receive: the program is in %s\n",
+                     engine.receivedPath().c_str());
     return finish("receive", engine);
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Crc32.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -18,16 +20,7 @@ enum ExitCode : int {
     kExitIncomplete = 5,   // punch: the PC closed the line (or --idle ran out) before the end
 };
 
-// CRC-32 as zlib, cksum -a crc32b and Python's zlib.crc32 compute it
-// (reflected polynomial 0xEDB88320, initial and final value 0xFFFFFFFF).
-class Crc32 {
-public:
-    void update(const std::uint8_t* data, std::size_t n);
-    std::uint32_t value() const { return ~m_state; }
-
-private:
-    std::uint32_t m_state = 0xFFFFFFFFu;
-};
+using fbx::Crc32;
 
 // Running narration on stderr, one line per event, each line starting with
 // "ferobrixlan-machine: ". Silent when quiet.

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <csignal>
+#include <sys/resource.h>
+
+namespace fbx::test {
+
+// The next close() of a regular file really closes it and then fails with
+// err, as a delayed write error would; the next ftruncate() fails with err
+// without doing anything. Only for test executables linked with
+// -Wl,--wrap=close -Wl,--wrap=ftruncate and FileFaults.cpp.
+void failNextClose(int err);
+void failNextTruncate(int err);
+
+// Files of this process cannot grow past limit bytes while the object lives:
+// a write that would cross it is cut short and the next one fails with
+// EFBIG, as on a disk that has just filled up.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t limit) {
+        getrlimit(RLIMIT_FSIZE, &m_saved);
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit r = m_saved;
+        r.rlim_cur = limit;
+        setrlimit(RLIMIT_FSIZE, &r);
+    }
+    ~FileSizeLimit() { lift(); }
+    void lift() { setrlimit(RLIMIT_FSIZE, &m_saved); }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit m_saved{};
+};
+
+}  // namespace fbx::test

@@ -1,0 +1,124 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <sys/stat.h>
+
+#include "FileFaults.h"
+#include "FileIo.h"
+#include "ReceivedFile.h"
+#include "TempDir.h"
+
+using namespace fbx;
+using fbx::test::fileBytes;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Files : ::testing::Test {
+    fbx::test::TempDir dir;
+    std::string target = dir.file("O1000.nc");
+    // Compared by size and equality, never printed: the texts are large.
+    static bool same(const std::string& a, const std::string& b) { return a == b; }
+};
+
+}  // namespace
+
+TEST_F(Files, AFailedAppendLeavesTheFileAsItWasSoARetryNeverDoublesText) {
+    ReceivedFile file(target);
+    ASSERT_TRUE(file.prepare().isOk());
+    const std::string first(1000, 'A'), second(3000, 'B');
+    ASSERT_TRUE(file.append(first).status.isOk());
+    {
+        fbx::test::FileSizeLimit full(1002 + 700);  // the disk fills up part-way
+        ReceivedFile::Written w = file.append(second);
+        EXPECT_FALSE(w.status.isOk());
+        EXPECT_EQ(w.written, 0u);
+        EXPECT_EQ(fs::file_size(target), 1002u);
+    }
+    ASSERT_TRUE(file.append(second).status.isOk());  // space again
+    ASSERT_TRUE(file.finish().isOk());
+    EXPECT_TRUE(same(fileBytes(target), "\r\n" + first + second));
+}
+
+TEST_F(Files, WhatCannotBeTakenBackIsAccountedFor) {
+    ReceivedFile file(target);
+    ASSERT_TRUE(file.prepare().isOk());
+    const std::string text(3000, 'C');
+    ReceivedFile::Written w;
+    {
+        fbx::test::FileSizeLimit full(2 + 1000);
+        fbx::test::failNextTruncate(EIO);
+        w = file.append(text);
+    }
+    EXPECT_FALSE(w.status.isOk());
+    EXPECT_EQ(w.written, 1000u);
+    ASSERT_TRUE(file.append(std::string_view(text).substr(w.written)).status.isOk());
+    EXPECT_TRUE(same(fileBytes(target), "\r\n" + text));
+}
+
+TEST_F(Files, ARemovedOrReplacedTargetMovesTheWholeReceptionBesideIt) {
+    for (int how = 0; how < 2; ++how) {
+        ReceivedFile file(target);
+        ASSERT_TRUE(file.prepare().isOk());
+        ASSERT_TRUE(file.append("%\r\nO1000\r\n").status.isOk());
+        if (how == 0) {
+            fs::remove(target);
+        } else {
+            ASSERT_TRUE(writeWholeFile(dir.file("other"), "an operator's program").isOk());
+            fs::rename(dir.file("other"), target);
+        }
+        ReceivedFile::Written w = file.append("G01 X1\r\n");
+        ASSERT_TRUE(w.status.isOk());
+        EXPECT_TRUE(w.movedNow);
+        const std::string moved = dir.file(how == 0 ? "O1000-recovered.nc" : "O1000-recovered-2.nc");
+        EXPECT_EQ(file.path(), moved);
+        EXPECT_FALSE(file.append("M30\r\n").movedNow);  // told once; the rest follows it
+        ASSERT_TRUE(file.finish().isOk());
+        EXPECT_EQ(fileBytes(moved), "\r\n%\r\nO1000\r\nG01 X1\r\nM30\r\n");
+        EXPECT_EQ(file.lostBytes(), 0);
+    }
+    EXPECT_EQ(fileBytes(target), "an operator's program");  // the replacement is left alone
+}
+
+TEST_F(Files, TextChangedInPlaceByAnotherProgramIsCountedAsLost) {
+    ReceivedFile file(target);
+    ASSERT_TRUE(file.prepare().isOk());
+    ASSERT_TRUE(file.append("%\r\nO1000\r\n").status.isOk());
+    ASSERT_TRUE(writeWholeFile(target, "edited").isOk());  // same file, other text
+    ReceivedFile::Written w = file.append("G01\r\n");
+    ASSERT_TRUE(w.status.isOk());
+    EXPECT_TRUE(file.moved());
+    EXPECT_EQ(file.lostBytes(), 10);
+    EXPECT_EQ(fileBytes(file.path()), "\r\nG01\r\n");
+}
+
+TEST_F(Files, FinishReportsAnErrorTheSystemHeldBackUntilClose) {
+    ReceivedFile file(target);
+    ASSERT_TRUE(file.prepare().isOk());
+    ASSERT_TRUE(file.append("G01\r\n").status.isOk());
+    fbx::test::failNextClose(EIO);
+    Status st = file.finish();
+    EXPECT_FALSE(st.isOk());
+    EXPECT_NE(st.message().find(target), std::string::npos);
+}
+
+TEST_F(Files, ReplacingAFileIsAllOrNothing) {
+    const std::string cfg = dir.file("shop.cfg");
+    ASSERT_TRUE(writeWholeFile(cfg, "old settings").isOk());
+    ASSERT_EQ(chmod(cfg.c_str(), 0640), 0);
+    fs::create_symlink(cfg, dir.file("link.cfg"));
+    {
+        fbx::test::FileSizeLimit full(5);
+        EXPECT_FALSE(replaceFile(dir.file("link.cfg"), "new settings, longer").isOk());
+    }
+    EXPECT_EQ(fileBytes(cfg), "old settings");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);
+
+    ASSERT_TRUE(replaceFile(dir.file("link.cfg"), "new settings").isOk());
+    EXPECT_TRUE(fs::is_symlink(dir.file("link.cfg")));  // the link still points there
+    EXPECT_EQ(fileBytes(cfg), "new settings");
+    struct stat st {};
+    ASSERT_EQ(stat(cfg.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
