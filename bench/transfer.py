@@ -254,6 +254,37 @@ def bench_send(b, runs):
            "%.2f s" % (cpu["bare"] / mb), "ours/bare", cpu["ours"] / cpu["bare"])
 
 
+def send_peak_kb(b, peer, path):
+    """Peak resident memory of a send once it is under way: the program has
+    been read and prepared by then, and nothing grows after."""
+    machine = Machine(b.machine, b.path("line"), "receive", "--buffer", 65536, "--wait", 0,
+                      "--idle", 60, "--quiet")
+    if peer == "ours":
+        pc = b.start_cli("send", os.path.basename(path), machine.link)
+        check(pc.wait_for(r"^sent \d+ of", 120) is not None, "the send never got under way", pc)
+    else:
+        pc = Process([b.bare, path, machine.link])
+        time.sleep(3)
+    peak = pc.peak_kb()
+    pc.signal(signal.SIGTERM)
+    pc.finish(60)
+    machine.summary()  # the PC has closed the line: the machine ends
+    return peak
+
+
+def bench_send_memory(b):
+    data = program(3300000)  # about 100 MB
+    path = b.put("big.nc", data)
+    size_kb = len(data) // 1024
+    del data
+    ours = send_peak_kb(b, "ours", path)
+    bare = send_peak_kb(b, "bare", path)
+    report("send peak memory, %d MB program" % (size_kb // 1024), "%d KB" % ours, "bare loop",
+           "%d KB" % bare, "ours/file", ours / size_kb, "<= 1.2 + 8 MB",
+           ours <= 1.2 * size_kb + 8192)
+    os.remove(path)
+
+
 # ---------------------------------------------------------------------------
 # receive
 
@@ -444,7 +475,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("build", nargs="?",
                         default=os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "build"))
-    parser.add_argument("--only", default="send,receive,idle,overrun")
+    parser.add_argument("--only", default="send,memory,receive,idle,overrun")
     parser.add_argument("--runs", type=int, default=3, help="runs of each throughput figure")
     parser.add_argument("--idle-seconds", type=float, default=10)
     args = parser.parse_args()
@@ -453,6 +484,8 @@ def main():
         b = Bench(os.path.abspath(args.build), work)
         if "send" in parts:
             bench_send(b, args.runs)
+        if "memory" in parts:
+            bench_send_memory(b)
         if "receive" in parts:
             bench_receive(b, args.runs)
         if "idle" in parts:
