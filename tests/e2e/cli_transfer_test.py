@@ -3,6 +3,7 @@ by the test byte by byte, pyserial and minicom's ascii-xfr. The scenarios
 played by the simulated machine are in machine_e2e_test.py."""
 
 import os
+import signal
 import subprocess
 import sys
 import tempfile
@@ -178,6 +179,19 @@ class HonestOutcomes(unittest.TestCase):
         self.assertTrue(any("held by the machine (DC3) for " in l for l in lines), lines)
         self.assertEqual(self.last_line(self.cli.stderr()),
                          "ferobrixlan-cli send: stopped (sent %d of %d)" % (sent, len(data)))
+
+    def test_a_crash_costs_at_most_the_last_second(self):
+        write_config(self.dir)
+        self.cli = Cli(CLI, self.dir, ["receive", "got.nc", "--yes"], self.machine.device)
+        self.assertTrue(self.cli.wait_for("Receive waitting"))
+        time.sleep(0.6)
+        data = program(200)  # far below the 10000 characters of an intermediate save
+        self.machine.send(data)
+        time.sleep(1.6)
+        self.cli.signal(signal.SIGKILL)
+        self.cli.wait()
+        with open(self.path("got.nc"), "rb") as f:
+            self.assertEqual(f.read(), b"\r\n" + data)
 
     @unittest.skipUnless(os.geteuid() == 0, "needs root to mount a small file system")
     def test_a_disk_that_fills_up_and_frees_space_keeps_the_program_whole(self):
