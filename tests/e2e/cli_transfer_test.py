@@ -16,7 +16,10 @@ CLI = os.environ.get("FEROBRIXLAN_CLI", "ferobrixlan-cli")
 DWELL = b"G4X0.001\r\n"
 
 
-class Transfers(unittest.TestCase):
+class OnAPty(unittest.TestCase):
+    """The command line in a scratch directory, the machine's end of its
+    line held by the test."""
+
     def setUp(self):
         self.tmp = tempfile.TemporaryDirectory()
         self.dir = self.tmp.name
@@ -31,6 +34,9 @@ class Transfers(unittest.TestCase):
 
     def path(self, name):
         return os.path.join(self.dir, name)
+
+
+class Transfers(OnAPty):
 
     def start_send(self, data, **config):
         write_config(self.dir, **config)
@@ -95,23 +101,8 @@ class Transfers(unittest.TestCase):
         self.assertEqual(got.replace(DWELL, b"", blocks), data)
 
 
-class HonestOutcomes(unittest.TestCase):
+class HonestOutcomes(OnAPty):
     """What the command line reports is what happened."""
-
-    def setUp(self):
-        self.tmp = tempfile.TemporaryDirectory()
-        self.dir = self.tmp.name
-        self.machine = PtyMachine()
-        self.cli = None
-
-    def tearDown(self):
-        if self.cli:
-            self.cli.kill()
-        self.machine.close()
-        self.tmp.cleanup()
-
-    def path(self, name):
-        return os.path.join(self.dir, name)
 
     def run_cli(self, args, timeout=30):
         env = dict(os.environ, FEROBRIXLAN_PORT1=self.machine.device)
