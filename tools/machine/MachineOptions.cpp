@@ -77,6 +77,14 @@ const char* const kUsage =
     "  --leader N           punch N NUL bytes (blank tape) before the program\n"
     "  --chunk BYTES        punch in bursts of this many bytes ...\n"
     "  --pause MS           ... with this many milliseconds between them\n"
+    "  --then-punch FILE    after the program, punch FILE too (may be given more\n"
+    "                       than once; the programs follow in the order given)\n"
+    "  --then-punch-eia FILE  the same, FILE punched in EIA code\n"
+    "  --gap SECONDS        pause between two programs (default 1)\n"
+    "  --then-receive       after the last program, stay on the line and read a\n"
+    "                       program as receive does (the receive options apply;\n"
+    "                       end it with --idle); a second summary follows the\n"
+    "                       punch's, and the exit code is the receive's\n"
     "\n"
     "On exit a summary goes to stderr as key=value lines: role, end (pc-closed,\n"
     "idle, pulled, interrupted, error), bytes-received, dc3-sent, dc1-sent,\n"
@@ -136,6 +144,12 @@ bool ParseMachineOptions(int argc, const char* const* argv, MachineOptions& o, s
     auto seconds = [](double& field) {
         return Setter([&field](const std::string& v) { return toSeconds(v, field); });
     };
+    auto nextProgram = [&o](bool eia) {
+        return Setter([&o, eia](const std::string& v) {
+            o.nextPrograms.push_back({v, eia});
+            return !v.empty();
+        });
+    };
     auto text = [](std::string& field) {
         return Setter([&field](const std::string& v) {
             field = v;
@@ -159,11 +173,14 @@ bool ParseMachineOptions(int argc, const char* const* argv, MachineOptions& o, s
         {"--leader", {Role::Punch, integer(o.leader, 0)}},
         {"--chunk", {Role::Punch, integer(o.chunk, 1)}},
         {"--pause", {Role::Punch, integer(o.pauseMs, 0)}},
+        {"--then-punch", {Role::Punch, nextProgram(false)}},
+        {"--then-punch-eia", {Role::Punch, nextProgram(true)}},
+        {"--gap", {Role::Punch, seconds(o.gap)}},
     };
     const std::map<std::string, std::pair<Role, bool*>> flags = {
         {"--quiet", {Role::None, &o.quiet}}, {"--help", {Role::None, &o.help}},
         {"-h", {Role::None, &o.help}},       {"--start-dc1", {Role::Receive, &o.startDc1}},
-        {"--eia", {Role::Punch, &o.eia}},
+        {"--eia", {Role::Punch, &o.eia}},   {"--then-receive", {Role::Punch, &o.thenReceive}},
     };
 
     std::map<std::string, Role> used;  // option -> role it belongs to
@@ -214,8 +231,10 @@ bool ParseMachineOptions(int argc, const char* const* argv, MachineOptions& o, s
         error = positional.empty() ? "say receive or punch" : "unknown role '" + positional + "'";
         return false;
     }
+    // A punch that goes on receiving takes the receive options too.
+    const bool receives = o.role == Role::Receive || o.thenReceive;
     for (const auto& [name, role] : used) {
-        if (role != Role::None && role != o.role) {
+        if (role != Role::None && role != o.role && !(role == Role::Receive && receives)) {
             error = name + " belongs to " + (role == Role::Receive ? "receive" : "punch");
             return false;
         }
@@ -230,7 +249,7 @@ bool ParseMachineOptions(int argc, const char* const* argv, MachineOptions& o, s
         error = "receive takes no FILE (store with --out FILE)";
         return false;
     }
-    if (o.role == Role::Receive) {
+    if (receives) {
         if (o.high < 0) o.high = std::max(1L, o.buffer * 3 / 4);
         if (o.low < 0) o.low = std::min(o.buffer / 4, o.high - 1);
         if (o.high > o.buffer) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace fbx::machine {
 
@@ -32,6 +33,13 @@ struct MachineOptions {
     std::string out;
 
     // Punch.
+    struct NextProgram {
+        std::string file;
+        bool eia = false;
+    };
+    std::vector<NextProgram> nextPrograms;  // punched after programFile, in order
+    double gap = 1.0;          // seconds between two programs
+    bool thenReceive = false;  // after the last program, read one as receive does
     bool eia = false;
     long leader = 0;   // NUL bytes before the program
     long chunk = 0;    // bytes per burst; 0: one continuous stream

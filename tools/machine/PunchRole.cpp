@@ -84,10 +84,28 @@ int RunPunch(const MachineOptions& o, MachineLine& line, Narrator& say, RunSumma
         return kExitError;
     }
     const std::string program{std::istreambuf_iterator<char>(file), {}};
-    const std::vector<std::uint8_t> tape = PunchBytes(program, o.eia, o.leader);
-    s.bytesToSend = static_cast<long long>(tape.size());
+    std::vector<std::uint8_t> tape = PunchBytes(program, o.eia, o.leader);
     say.say("punch: %s, %zu bytes in %s code with %ld leader bytes", o.programFile.c_str(),
             program.size(), o.eia ? "EIA" : "ISO", o.leader);
+    // Further programs follow on the same tape, each after a gap: where each
+    // one ends.
+    std::vector<std::size_t> programEnds{tape.size()};
+    for (const MachineOptions::NextProgram& next : o.nextPrograms) {
+        std::ifstream more(next.file, std::ios::binary);
+        if (!more) {
+            Narrator::error("%s: %s", next.file.c_str(), std::strerror(errno));
+            s.end = "error";
+            return kExitError;
+        }
+        const std::string text{std::istreambuf_iterator<char>(more), {}};
+        const std::vector<std::uint8_t> bytes = PunchBytes(text, next.eia, o.leader);
+        tape.insert(tape.end(), bytes.begin(), bytes.end());
+        programEnds.push_back(tape.size());
+        say.say("then: %s, %zu bytes in %s code", next.file.c_str(), text.size(),
+                next.eia ? "EIA" : "ISO");
+    }
+    std::size_t nextEnd = 0;  // index in programEnds of the program being punched
+    s.bytesToSend = static_cast<long long>(tape.size());
 
     say.say("waiting for the PC to open the line");
     if (!line.waitForPcOpen(o.idle)) {
@@ -140,7 +158,16 @@ int RunPunch(const MachineOptions& o, MachineLine& line, Narrator& say, RunSumma
         const bool done = position == tape.size() || s.stalled || pullAt >= 0;
         if (done && !reportedDone && position == tape.size()) {
             reportedDone = true;
+            if (o.thenReceive) {
+                say.say("punched all %zu bytes; now reading from the PC", tape.size());
+                return finish("punched", kExitDone);
+            }
             say.say("punched all %zu bytes; waiting for the PC to close the line", tape.size());
+        }
+        if (nextEnd + 1 < programEnds.size() && position == programEnds[nextEnd]) {
+            ++nextEnd;
+            burstEndsAt = now + o.gap;
+            say.say("program %zu punched; the next in %.1f s", nextEnd, o.gap);
         }
         if (o.idle > 0 && now - lastMoveAt >= o.idle) {
             say.say("no byte for %.1f s: ending", o.idle);
@@ -160,6 +187,7 @@ int RunPunch(const MachineOptions& o, MachineLine& line, Narrator& say, RunSumma
                 may = std::min(tape.size() - position, pacer.allowance(now));
                 if (pacer.unlimited()) may = std::min(may, kWritePiece);
                 if (o.chunk > 0) may = std::min<std::size_t>(may, o.chunk - inChunk);
+                may = std::min(may, programEnds[nextEnd] - position);
                 if (o.pullAfter >= 0) may = std::min<std::size_t>(may, o.pullAfter - s.bytesSent);
                 if (o.stallAfter >= 0) may = std::min<std::size_t>(may, o.stallAfter - s.bytesSent);
                 if (may == 0) timeout = pacer.msUntilNext();

@@ -40,6 +40,13 @@ int main(int argc, char** argv) {
     RunSummary summary;
     summary.exitCode = options.role == Role::Receive ? RunReceive(options, line, say, summary)
                                                      : RunPunch(options, line, say, summary);
+    if (options.role == Role::Punch && options.thenReceive && summary.exitCode == kExitDone &&
+        summary.end == "punched") {
+        // The punch's summary first, then the reading's, whose exit code counts.
+        PrintSummary(summary, stderr);
+        summary = RunSummary{};
+        summary.exitCode = RunReceive(options, line, say, summary);
+    }
     line.close();
     if (StopSignal()) say.say("stopped by signal %d", StopSignal());
     PrintSummary(summary, stderr);
