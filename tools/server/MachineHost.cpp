@@ -1,0 +1,557 @@
+#include "MachineHost.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <unistd.h>
+
+#include "ConfigFile.h"
+#include "EiaCodes.h"
+#include "PollPort.h"
+#include "ProTool.h"
+#include "ProgramNames.h"
+#include "ReceivedFile.h"
+
+namespace fbx::shop {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::uint8_t kPercent = '%';
+constexpr std::size_t kUndecidedLimit = 65536;
+
+// Bytes that are a program's "%" mark in the given tape code.
+std::array<bool, 256> markTable(bool eia) {
+    std::array<bool, 256> table{};
+    for (int b = 0; b < 256; ++b) table[b] = FromEiaCode(static_cast<std::uint8_t>(b), eia) == kPercent;
+    return table;
+}
+
+// In continuous mode with code auto: 1 for EIA, 0 for ISO, -1 when the
+// bytes tell nothing yet.
+int telltaleCode(std::string_view bytes) {
+    for (char c : bytes) {
+        const auto b = static_cast<std::uint8_t>(c);
+        if (b == kPercent || b == '\r' || b == '\n') return 0;
+        if (b == 0x80 || FromEiaCode(b, true) == kPercent) return 1;
+    }
+    return -1;
+}
+
+bool hasContent(std::string_view text) {
+    return text.find_first_not_of(std::string_view(" \t\r\n\0", 5)) != std::string_view::npos;
+}
+
+// The answer to a request that cannot be served, so that the operator at
+// the machine sees why on the control. Only harmless characters of the
+// name are repeated: no mark, no bracket, no control byte.
+std::string notFoundProgram(const std::string& name) {
+    std::string shown;
+    for (char c : name.substr(0, kMaxNameLength)) {
+        const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                           (c >= '0' && c <= '9') || c == ' ' || c == '.' || c == '_' ||
+                           c == '-' || c == '/';
+        shown += plain ? c : '?';
+    }
+    return "%\r\n(" + shown + " NOT FOUND)\r\n%";
+}
+
+}  // namespace
+
+MachineHost::MachineHost(MachineConfig config, Clock& clock, Journal& journal,
+                         LinePortFactory makePort)
+    : m_config(std::move(config)), m_clock(clock), m_journal(journal) {
+    m_line = std::make_unique<LineKeeper>(makePort(m_config.port), m_clock);
+    start();
+}
+
+MachineHost::MachineHost(MachineConfig config, Clock& clock, Journal& journal,
+                         std::unique_ptr<LineKeeper> line)
+    : m_config(std::move(config)), m_clock(clock), m_journal(journal), m_line(std::move(line)) {
+    start();
+    if (m_line->lineOpen() && !m_line->lost()) {
+        m_phase = Phase::Listening;
+        m_everOpen = true;
+    }
+}
+
+MachineHost::~MachineHost() = default;
+
+void MachineHost::start() {
+    std::string error;
+    m_request.compile(m_config.request, error);
+    std::error_code ec;
+    fs::create_directories(m_config.incoming, ec);
+    recoverLeftover();
+}
+
+std::string MachineHost::receivingPath() const {
+    return (fs::path(m_config.incoming) / (".ferobrixlan-receiving-" + m_config.name)).string();
+}
+
+Settings MachineHost::settingsFor(bool eia, bool marks) const {
+    Settings s = engineSettings(m_config);
+    s.code = eia ? "EIA" : "ISO";
+    s.mode = marks ? "Data In/Out" : "NOMAL";
+    return s;
+}
+
+JournalRecord MachineHost::record(const std::string& direction) const {
+    JournalRecord r;
+    r.time = std::time(nullptr);
+    r.machine = m_config.name;
+    r.direction = direction;
+    return r;
+}
+
+JournalRecord MachineHost::transferRecord(const std::string& direction, bool in) const {
+    JournalRecord r = record(direction);
+    r.bytes = in ? m_line->bytesIn() : m_line->bytesOut();
+    r.crc32 = in ? m_line->crcIn() : m_line->crcOut();
+    if (m_line->firstByteMs() >= 0)
+        r.seconds = static_cast<double>(m_line->lastByteMs() - m_line->firstByteMs()) / 1000.0;
+    return r;
+}
+
+void MachineHost::journal(const JournalRecord& r) { m_journal.append(r); }
+
+void MachineHost::recoverLeftover() {
+    // A reception the service never finished (it was killed) left its file.
+    const std::string path = receivingPath();
+    std::error_code ec;
+    if (!fs::exists(path, ec)) return;
+    std::string text;
+    if (readWholeFile(path, text).isOk()) {
+        if (text.rfind("\r\n", 0) == 0) text.erase(0, 2);
+        if (hasContent(text)) {
+            JournalRecord r = record("receive");
+            r.detail = "left by a reception the service did not finish";
+            storeReceived(text, false, r);
+        }
+    }
+    fs::remove(path, ec);
+}
+
+Wake MachineHost::service() {
+    const std::int64_t now = m_clock.nowMs();
+    switch (m_phase) {
+        case Phase::Closed: return serviceClosed(now);
+        case Phase::Listening: return serviceListening(now);
+        case Phase::Receiving: return serviceReceiving(now);
+        case Phase::Answering: return serviceAnswering(now);
+        case Phase::Done: break;
+    }
+    return {};
+}
+
+void MachineHost::terminate() {
+    m_terminating = true;
+    if (m_phase == Phase::Closed) m_phase = Phase::Done;
+}
+
+void MachineHost::retire() {
+    m_retiring = true;
+    if (m_phase == Phase::Closed) m_phase = Phase::Done;
+}
+
+std::unique_ptr<LineKeeper> MachineHost::releaseLine() {
+    if (m_phase != Phase::Done || !m_line->lineOpen() || m_line->lost()) return nullptr;
+    return std::move(m_line);
+}
+
+Wake MachineHost::serviceClosed(std::int64_t now) {
+    if (m_terminating || m_retiring) {
+        m_phase = Phase::Done;
+        return {};
+    }
+    if (now < m_retryAt) return {-1, m_retryAt};
+    SerialCodes codes;
+    ProTool(settingsFor(false, true), codes);
+    if (m_line->openLine(codes)) {
+        if (m_lossJournaled) {
+            JournalRecord r = record("line");
+            r.file = m_config.port;
+            r.outcome = "reopened";
+            journal(r);
+        }
+        m_lossJournaled = false;
+        m_everOpen = true;
+        m_phase = Phase::Listening;
+        return {-1, now};
+    }
+    if (!m_lossJournaled) {
+        JournalRecord r = record("line");
+        r.file = m_config.port;
+        r.outcome = m_everOpen ? "lost" : "not available";
+        r.detail = m_line->lastError() + "; opened again every 5 s";
+        journal(r);
+        m_lossJournaled = true;
+    }
+    m_retryAt = now + kRetryMs;
+    return {-1, m_retryAt};
+}
+
+void MachineHost::lineLost() {
+    const std::int64_t now = m_clock.nowMs();
+    if (!m_lossJournaled) {
+        JournalRecord r = record("line");
+        r.file = m_config.port;
+        r.outcome = "lost";
+        r.detail = m_line->lastError() + "; opened again every 5 s";
+        journal(r);
+        m_lossJournaled = true;
+    }
+    m_line->closeLine();
+    m_phase = m_terminating || m_retiring ? Phase::Done : Phase::Closed;
+    m_retryAt = now + kRetryMs;
+}
+
+void MachineHost::afterTransfer() {
+    m_phase = m_terminating || m_retiring ? Phase::Done : Phase::Listening;
+}
+
+Wake MachineHost::serviceListening(std::int64_t now) {
+    const bool lost = !m_line->pull();
+    const std::string_view held = m_line->held();
+    std::int64_t decideAt = -1;
+    if (m_config.receive == ReceiveMode::Marks) {
+        // Nothing before a program's first mark belongs to it.
+        const auto iso = markTable(false), eia = markTable(true);
+        std::size_t i = 0;
+        int code = -1;
+        for (; i < held.size() && code < 0; ++i) {
+            const auto b = static_cast<std::uint8_t>(held[i]);
+            if (m_config.code != TapeCode::Eia && iso[b]) code = 0;
+            else if (m_config.code != TapeCode::Iso && eia[b]) code = 1;
+        }
+        m_line->dropHeld(code < 0 ? i : i - 1);
+        if (code >= 0) {
+            startReception(code == 1);
+            return {-1, now};
+        }
+    } else if (!held.empty()) {
+        int code = m_config.code == TapeCode::Iso   ? 0
+                   : m_config.code == TapeCode::Eia ? 1
+                                                    : telltaleCode(held);
+        const auto idleMs = static_cast<std::int64_t>(m_config.idleSeconds * 1000);
+        if (code < 0 &&
+            (lost || now - m_line->lastInputMs() >= idleMs || held.size() >= kUndecidedLimit))
+            code = 0;
+        if (code >= 0) {
+            startReception(code == 1);
+            return {-1, now};
+        }
+        decideAt = m_line->lastInputMs() + idleMs;
+    }
+    if (lost) {
+        lineLost();
+        return {-1, now};
+    }
+    if (m_terminating || m_retiring) {
+        m_phase = Phase::Done;
+        return {};
+    }
+    if (m_line->handle() < 0) return {-1, decideAt >= 0 ? decideAt : now + 50};
+    return {m_line->handle(), decideAt};
+}
+
+void MachineHost::startReception(bool eia) {
+    m_eia = eia;
+    const bool marks = m_config.receive == ReceiveMode::Marks;
+    std::error_code ec;
+    fs::create_directories(m_config.incoming, ec);
+    ReceivedFile file(receivingPath());
+    if (Status st = file.prepare(); !st.isOk()) {
+        // The engine tries again at each write, and rescues what it cannot
+        // write; the operator learns of the trouble now.
+        JournalRecord r = record("receive");
+        r.file = receivingPath();
+        r.outcome = "warning";
+        r.detail = st.message();
+        journal(r);
+    }
+    m_line->beginEngine(marks ? LineKeeper::Limit::ThroughProgramEnd : LineKeeper::Limit::None,
+                        markTable(eia));
+    const Settings settings = settingsFor(eia, marks);
+    SerialCodes codes;
+    ProTool(settings, codes);
+    m_receive = std::make_unique<ReceiveEngine>(*m_line, m_clock, m_view, settings, codes);
+    m_engineAbandoned = false;
+    m_cut.clear();
+    m_engineStartMs = m_clock.nowMs();
+    m_phase = Phase::Receiving;
+    if (!m_receive->open(receivingPath())) {
+        m_view.takeSaid();
+        m_receive.reset();
+        lineLost();
+    }
+}
+
+StepResult MachineHost::stepEngine(TransferEngine& engine, bool& moved) {
+    StepResult r;
+    for (int i = 0; i < kStepsPerService; ++i) {
+        r = engine.step();
+        moved = moved || r.progressed;
+        // A send that has ended closes its window, as the command line does.
+        if (&engine == m_send.get() && engine.outcome() != Outcome::Running && !engine.closed())
+            engine.closeRequested();
+        if (!r.progressed || engine.closed()) break;
+    }
+    return r;
+}
+
+Wake MachineHost::waitAfter(const StepResult& r, bool moved, std::int64_t now) const {
+    if (r.progressed) return {-1, now};
+    if (m_phase == Phase::Receiving && moved) return {-1, now + kReadPaceMs};
+    if (r.watchPort && !m_line->limitReached() && m_line->handle() >= 0) {
+        // Only the line can change anything now; with "Brix" that includes
+        // the DSR line, which no descriptor reports.
+        const std::int64_t longest = m_config.handshake == "Brix" ? 20 : 1000;
+        return {m_line->handle(), now + std::max<std::int64_t>(r.waitMs, longest)};
+    }
+    return {-1, now + r.waitMs};
+}
+
+Wake MachineHost::serviceReceiving(std::int64_t now) {
+    ReceiveEngine& engine = *m_receive;
+    const std::int64_t last = std::max(m_line->lastInputMs(), m_engineStartMs);
+    const bool marks = m_config.receive == ReceiveMode::Marks;
+    const std::int64_t quietLimit =
+        marks ? kStalledReceptionMs : static_cast<std::int64_t>(m_config.idleSeconds * 1000);
+    if (!engine.closed() && !m_engineAbandoned) {
+        if (m_terminating) {
+            m_cut = "ended by the service's stop";
+        } else if (marks && engine.receiveStarted() && now - last >= quietLimit) {
+            m_cut = "no byte for " + std::to_string(quietLimit / 1000) + " s";
+        }
+        // Continuous mode ends at its quiet spell, by the quit path with OK.
+        if (!m_cut.empty() || (!marks && engine.receiveStarted() && now - last >= quietLimit)) {
+            m_engineAbandoned = true;
+            engine.abandon();
+        }
+    }
+    bool moved = false;
+    const StepResult r = stepEngine(engine, moved);
+    if (engine.closed()) {
+        finishReception();
+        return {-1, now};
+    }
+    Wake wake = waitAfter(r, moved, now);
+    if (!m_engineAbandoned && engine.receiveStarted()) {
+        const std::int64_t due = std::max(m_line->lastInputMs(), m_engineStartMs) + quietLimit;
+        if (wake.atMs < 0 || due < wake.atMs) wake.atMs = due;
+    }
+    return wake;
+}
+
+void MachineHost::releaseMachine() {
+    // The quit path leaves the machine held (XOFF, or DTR off with "Brix");
+    // the line stays open, so the host lets it go on.
+    m_line->sio_putch(1, kDC1);
+    m_line->sio_DTR(1, 1);
+}
+
+void MachineHost::finishReception() {
+    const Outcome outcome = m_receive->outcome();
+    const bool heldByQuit = outcome == Outcome::Saved || outcome == Outcome::Incomplete;
+    const std::string said = m_view.takeSaid();
+    std::string text;
+    Status read = readWholeFile(receivingPath(), text);
+    std::error_code ec;
+    fs::remove(receivingPath(), ec);
+    // The engine's file begins with one empty line of its own.
+    if (text.rfind("\r\n", 0) == 0) text.erase(0, 2);
+    JournalRecord r = transferRecord("receive", true);
+    m_receive.reset();
+    const bool lost = outcome == Outcome::PortLost || m_line->lost();
+    if (heldByQuit && !lost) releaseMachine();
+    const bool complete =
+        (outcome == Outcome::Finished || outcome == Outcome::Saved) && m_cut.empty();
+
+    if (outcome == Outcome::SaveFailed) {
+        r.outcome = "failed";
+        r.detail = said;
+        journal(r);
+    } else if (!hasContent(text)) {
+        if (r.bytes > 0) {
+            r.outcome = "empty";
+            r.detail = read.isOk() ? m_cut : read.message();
+            journal(r);
+        }
+    } else if (std::optional<std::string> name = complete ? m_request.match(text) : std::nullopt) {
+        r.direction = "request";
+        r.file = *name;
+        if (!lost) {
+            answerRequest(*name, r);
+            return;
+        }
+        r.outcome = "line lost";
+        journal(r);
+    } else {
+        if (!complete) r.detail = !m_cut.empty() ? m_cut : said;
+        storeReceived(text, complete, r);
+    }
+    if (lost) lineLost();
+    else afterTransfer();
+}
+
+void MachineHost::storeReceived(const std::string& text, bool complete, JournalRecord r) {
+    std::string base = firstProgramNumber(text);
+    if (base.empty()) base = timeStampName(std::time(nullptr));
+    const std::string suffix = complete ? ".nc" : ".nc.partial";
+    std::string stored;
+    Status st = storeProgram(m_config.incoming, base, suffix, text, stored);
+    if (st.isOk()) {
+        r.file = stored;
+        r.outcome = complete ? "stored" : "partial";
+    } else {
+        // Nothing received is dropped: the text goes where it can be found.
+        std::string error;
+        const std::string rescued =
+            ReceivedFile((fs::path(m_config.incoming) / (base + suffix)).string()).rescue(text, error);
+        r.file = rescued;
+        r.outcome = "failed";
+        r.detail = st.message() + (rescued.empty() ? "; not kept anywhere: " + error
+                                                   : "; kept in " + rescued);
+    }
+    journal(r);
+}
+
+void MachineHost::answerRequest(const std::string& name, JournalRecord r) {
+    Requested found = findRequested(m_config.folder, name);
+    std::string text;
+    if (found.kind == Requested::Kind::Found) {
+        Status read = readWholeFile(found.path, text);
+        if (!read.isOk() || text.size() < 4) {
+            found.kind = Requested::Kind::Missing;
+            found.reason = read.isOk() ? found.path + ": the file holds no program" : read.message();
+        }
+    } else if (found.kind == Requested::Kind::Missing) {
+        found.reason = "no " + name + ".nc, .txt or .tap in " + m_config.folder;
+    }
+    switch (found.kind) {
+        case Requested::Kind::Found:
+            r.outcome = "found";
+            r.detail = found.path;
+            break;
+        case Requested::Kind::Missing: r.outcome = "not found"; break;
+        case Requested::Kind::Refused: r.outcome = "refused"; break;
+    }
+    if (found.kind != Requested::Kind::Found) r.detail = found.reason;
+    journal(r);
+    if (found.kind == Requested::Kind::Found) {
+        startAnswer(text, found.path);
+    } else {
+        text = notFoundProgram(name);
+        startAnswer(text, text.substr(3, text.size() - 6));
+    }
+}
+
+void MachineHost::startAnswer(const std::string& text, const std::string& label) {
+    const bool marks = m_config.receive == ReceiveMode::Marks;
+    // While the answer waits for the machine's DC1, a program the machine
+    // punches instead is left on the line for a reception.
+    std::array<bool, 256> starts{};
+    if (marks) {
+        const auto iso = markTable(false), eia = markTable(true);
+        for (int b = 0; b < 256; ++b) {
+            starts[b] = (m_config.code != TapeCode::Eia && iso[b]) ||
+                        (m_config.code != TapeCode::Iso && eia[b]);
+        }
+    } else {
+        starts.fill(true);
+        starts[0] = starts[kDC1] = starts[kDC3] = false;
+    }
+    m_line->beginEngine(LineKeeper::Limit::BeforeProgramStart, starts);
+    const Settings settings = settingsFor(m_eia, true);
+    SerialCodes codes;
+    ProTool(settings, codes);
+    m_send = std::make_unique<SendEngine>(*m_line, m_clock, m_view, settings, codes);
+    m_answerLabel = label;
+    m_engineAbandoned = false;
+    m_cut.clear();
+    m_heldSinceMs = -1;
+    m_engineStartMs = m_clock.nowMs();
+    m_phase = Phase::Answering;
+    if (!m_send->open(text)) {
+        m_view.takeSaid();
+        m_send.reset();
+        lineLost();
+        return;
+    }
+    m_send->startPressed();
+}
+
+Wake MachineHost::serviceAnswering(std::int64_t now) {
+    SendEngine& engine = *m_send;
+    const bool waiting = engine.running() && engine.pollState().startSignal == 0;
+    if (!engine.closed() && !m_engineAbandoned) {
+        if (m_terminating) m_cut = "ended by the service's stop";
+        else if (m_line->limitReached())
+            m_cut = "the machine punched a program instead of reading the answer";
+        else if (waiting && now - m_engineStartMs >= kDc1WaitMs)
+            m_cut = "no DC1 from the machine within " + std::to_string(kDc1WaitMs / 1000) + " s";
+        if (!m_cut.empty()) {
+            m_engineAbandoned = true;
+            engine.abandon();
+        }
+    }
+    bool moved = false;
+    const StepResult r = stepEngine(engine, moved);
+    const PollState& poll = engine.pollState();
+    if (poll.xoffHold == 1 || poll.lineHold == 1) {
+        if (m_heldSinceMs < 0) m_heldSinceMs = now;
+    } else {
+        m_heldSinceMs = -1;
+    }
+    if (engine.closed()) {
+        finishAnswer();
+        return {-1, now};
+    }
+    Wake wake = waitAfter(r, moved, now);
+    if (!m_engineAbandoned && waiting) {
+        const std::int64_t due = m_engineStartMs + kDc1WaitMs;
+        if (wake.atMs < 0 || due < wake.atMs) wake.atMs = due;
+    }
+    return wake;
+}
+
+void MachineHost::finishAnswer() {
+    const Outcome outcome = m_send->outcome();
+    const std::string said = m_view.takeSaid();
+    JournalRecord r = transferRecord("send", false);
+    r.file = m_answerLabel;
+    r.outcome = outcome == Outcome::Finished   ? "sent"
+                : outcome == Outcome::PortLost ? "line lost"
+                                               : "stopped";
+    r.detail = !m_cut.empty() ? m_cut : said;
+    journal(r);
+    m_send.reset();
+    if (outcome == Outcome::PortLost || m_line->lost()) lineLost();
+    else afterTransfer();
+}
+
+std::string MachineHost::stateText() const {
+    const std::int64_t now = m_clock.nowMs();
+    switch (m_phase) {
+        case Phase::Closed: return m_everOpen ? "line lost, retrying" : "line not available, retrying";
+        case Phase::Listening: return "listening";
+        case Phase::Receiving: return "receiving " + std::to_string(m_line->bytesIn()) + " bytes";
+        case Phase::Answering: {
+            const std::string file = fs::path(m_answerLabel).filename().string();
+            if (m_send->running() && m_send->pollState().startSignal == 0)
+                return "waiting " + std::to_string((now - m_engineStartMs) / 1000) +
+                       " s for DC1 to send " + file;
+            if (m_heldSinceMs >= 0)
+                return std::string(m_send->pollState().xoffHold == 1 ? "held by DC3 for "
+                                                                      : "held by DSR for ") +
+                       std::to_string((now - m_heldSinceMs) / 1000) + " s";
+            return "sending " + std::to_string(m_send->sentCount()) + " of " +
+                   std::to_string(m_send->totalLength()) + " (" + file + ")";
+        }
+        case Phase::Done: break;
+    }
+    return "stopped";
+}
+
+}  // namespace fbx::shop
