@@ -1,0 +1,133 @@
+// The line a machine keeps while engines come and go on it: engines do not
+// reset it, and no engine reads past its program.
+
+#include <gtest/gtest.h>
+
+#include "EiaCodes.h"
+#include "LineKeeper.h"
+#include "MemorySerialPort.h"
+#include "PollPort.h"
+#include "ReceiveEngine.h"
+#include "ReceivedFile.h"
+#include "RecordingView.h"
+#include "TempDir.h"
+
+namespace fbx::shop {
+namespace {
+
+std::array<bool, 256> isoMarks() {
+    std::array<bool, 256> marks{};
+    marks['%'] = true;
+    return marks;
+}
+
+class LineKeeperTest : public ::testing::Test {
+protected:
+    LineKeeperTest() {
+        auto port = std::make_unique<MemorySerialPort>();
+        line = port.get();
+        keeper = std::make_unique<LineKeeper>(std::move(port), clock);
+        SerialCodes codes;
+        codes.portNumber = 1;
+        codes.baudCode = 12;
+        codes.dataBitsCode = 2;
+        codes.parityCode = 24;
+        codes.stopBitsCode = 4;
+        EXPECT_TRUE(keeper->openLine(codes));
+        line->calls.clear();
+    }
+    std::string read(int len = kReadBufferSize) {
+        char buffer[kReadBufferSize];
+        int n = keeper->sio_read(1, buffer, len);
+        return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
+    }
+    FakeClock clock;
+    MemorySerialPort* line = nullptr;
+    std::unique_ptr<LineKeeper> keeper;
+};
+
+TEST_F(LineKeeperTest, AnEngineComingAndGoingLeavesTheLineAndItsBytesAlone) {
+    test::TempDir dir;
+    ReceivedFile(dir.file("r.nc")).prepare();
+    Settings settings;
+    SerialCodes codes;
+    codes.portNumber = 1;
+    codes.baudCode = 12;
+    codes.dataBitsCode = 2;
+    codes.parityCode = 24;
+    codes.stopBitsCode = 4;
+    line->queueInput("%\r\nO1\r\n%");
+    ASSERT_TRUE(keeper->pull());
+    {
+        test::RecordingView view;
+        ReceiveEngine engine(*keeper, clock, view, settings, codes);
+        ASSERT_TRUE(engine.open(dir.file("r.nc")));
+        engine.quitPressed();
+        for (int i = 0; i < 300 && !engine.closed(); ++i) {
+            clock.advance(10);
+            engine.step();
+        }
+        ASSERT_TRUE(engine.closed());
+    }
+    // Neither the engine's flush nor its close reached the line, and the
+    // same parameters were not set again.
+    for (const MemorySerialPort::Call& call : line->calls) {
+        EXPECT_NE(call.op, "flush");
+        EXPECT_NE(call.op, "close");
+        EXPECT_NE(call.op, "ioctl");
+    }
+    EXPECT_TRUE(line->open);
+    EXPECT_EQ(keeper->held(), "%\r\nO1\r\n%");
+}
+
+TEST_F(LineKeeperTest, AReceptionReadsThroughItsClosingMarkAndNoFurther) {
+    line->queueInput("%\r\nO1\r\n%\r\n%\r\nO2");
+    line->queueInput("\r\n%");
+    keeper->beginEngine(LineKeeper::Limit::ThroughProgramEnd, isoMarks());
+    EXPECT_EQ(read(4), "%\r\nO");
+    EXPECT_EQ(read(), "1\r\n%");
+    EXPECT_TRUE(keeper->limitReached());
+    EXPECT_EQ(read(), "");
+    EXPECT_EQ(keeper->bytesIn(), 8);
+
+    keeper->beginEngine(LineKeeper::Limit::ThroughProgramEnd, isoMarks());
+    EXPECT_FALSE(keeper->limitReached());
+    EXPECT_EQ(read(), "\r\n%\r\nO2");
+    EXPECT_EQ(read(), "\r\n%");
+    EXPECT_TRUE(keeper->limitReached());
+}
+
+TEST_F(LineKeeperTest, AnAnswerWaitingForDc1LeavesAPunchedProgramOnTheLine) {
+    keeper->beginEngine(LineKeeper::Limit::BeforeProgramStart, isoMarks());
+    line->queueInput({0, 0, '%', '\r', '\n'});
+    PollState poll;
+    PollPort(*keeper, 1, false, poll);
+    EXPECT_TRUE(keeper->limitReached());
+    EXPECT_EQ(poll.startSignal, 0);
+    EXPECT_EQ(keeper->held(), "%\r\n");
+
+    // Once the machine has said DC1 it reads; a "%" after it is its business.
+    keeper->dropHeld(3);
+    keeper->beginEngine(LineKeeper::Limit::BeforeProgramStart, isoMarks());
+    line->queueInput({kDC1, '%', kDC3});
+    PollPort(*keeper, 1, false, poll);
+    EXPECT_FALSE(keeper->limitReached());
+    EXPECT_EQ(poll.startSignal, 1);
+    EXPECT_EQ(poll.xoffHold, 1);
+}
+
+TEST_F(LineKeeperTest, ALostLineFirstGivesWhatItHeld) {
+    line->queueInput("%\r\nO1");
+    ASSERT_TRUE(keeper->pull());
+    line->pullCable();
+    EXPECT_FALSE(keeper->pull());
+    EXPECT_TRUE(keeper->lost());
+    keeper->beginEngine(LineKeeper::Limit::None, isoMarks());
+    EXPECT_EQ(read(), "%\r\nO1");
+    char buffer[8];
+    EXPECT_EQ(keeper->sio_read(1, buffer, 8), SIO_PORTLOST);
+    EXPECT_EQ(keeper->sio_putch(1, 'X'), SIO_PORTLOST);
+}
+
+}  // namespace
+}  // namespace fbx::shop
