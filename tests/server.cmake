@@ -7,3 +7,13 @@ if(TARGET fbx_shop)
     fbx_add_gtest(line_keeper_test SOURCES line_keeper_test.cpp LIBS fbx_shop)
     fbx_add_gtest(machine_host_test SOURCES machine_host_test.cpp LIBS fbx_shop)
 endif()
+
+# End to end: the service with a shop of simulated machines on pseudo-terminals.
+find_program(FBX_SERVER_PYTHON3 NAMES python3 PATHS /usr/bin NO_DEFAULT_PATH)
+if(TARGET ferobrixlan-server AND TARGET ferobrixlan-machine AND FBX_SERVER_PYTHON3)
+    add_test(NAME server_e2e
+        COMMAND ${FBX_SERVER_PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/e2e/server_e2e_test.py
+                --server=$<TARGET_FILE:ferobrixlan-server>
+                --machine=$<TARGET_FILE:ferobrixlan-machine>)
+    set_tests_properties(server_e2e PROPERTIES TIMEOUT 300)
+endif()
