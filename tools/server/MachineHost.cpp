@@ -534,7 +534,9 @@ void MachineHost::finishAnswer() {
 std::string MachineHost::stateText() const {
     const std::int64_t now = m_clock.nowMs();
     switch (m_phase) {
-        case Phase::Closed: return m_everOpen ? "line lost, retrying" : "line not available, retrying";
+        case Phase::Closed:
+            if (m_everOpen) return "line lost, retrying";
+            return m_lossJournaled ? "line not available, retrying" : "opening the line";
         case Phase::Listening: return "listening";
         case Phase::Receiving: return "receiving " + std::to_string(m_line->bytesIn()) + " bytes";
         case Phase::Answering: {

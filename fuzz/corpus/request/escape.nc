@@ -1,0 +1,4 @@
+%
+O1 (SEND ../../etc/passwd)
+G0 X1
+%
