@@ -5,7 +5,7 @@
 FBX_PACKAGES=(
     build-essential cmake pkg-config
     libgtest-dev
-    libinih-dev libpcre2-dev zlib1g-dev
+    libinih-dev libpcre2-dev
     qt6-base-dev qt6-base-dev-tools libqt6printsupport6 libqt6dbus6 libgl-dev
     libqscintilla2-qt6-dev
     fonts-arphic-uming

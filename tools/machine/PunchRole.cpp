@@ -124,6 +124,7 @@ int RunPunch(const MachineOptions& o, MachineLine& line, Narrator& say, RunSumma
     std::size_t position = 0;
     bool reportedDone = false;
     double pullAt = -1;
+    double readAt = -1;  // --then-receive: when the reading begins
 
     auto finish = [&](const char* end, int code) {
         s.end = end;
@@ -159,11 +160,15 @@ int RunPunch(const MachineOptions& o, MachineLine& line, Narrator& say, RunSumma
         if (done && !reportedDone && position == tape.size()) {
             reportedDone = true;
             if (o.thenReceive) {
-                say.say("punched all %zu bytes; now reading from the PC", tape.size());
-                return finish("punched", kExitDone);
+                // The operator switches the control from punching to reading:
+                // what the PC still says meanwhile belongs to the punch.
+                say.say("punched all %zu bytes; reading from the PC in %.1f s", tape.size(),
+                        o.gap);
+                readAt = now + o.gap;
             }
             say.say("punched all %zu bytes; waiting for the PC to close the line", tape.size());
         }
+        if (readAt >= 0 && now >= readAt) return finish("punched", kExitDone);
         if (nextEnd + 1 < programEnds.size() && position == programEnds[nextEnd]) {
             ++nextEnd;
             burstEndsAt = now + o.gap;
@@ -195,6 +200,7 @@ int RunPunch(const MachineOptions& o, MachineLine& line, Narrator& say, RunSumma
         }
         if (o.idle > 0) timeout = std::min(timeout, msUntil(lastMoveAt + o.idle, now));
         if (pullAt >= 0) timeout = std::min(timeout, std::max(1, msUntil(pullAt, now)));
+        if (readAt >= 0) timeout = std::min(timeout, std::max(1, msUntil(readAt, now)));
 
         if (may > 0) {
             long n = line.write(tape.data() + position, may);

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
-#include <zlib.h>
 
 namespace fbx::shop {
 
@@ -58,11 +57,6 @@ std::string utcTime(std::time_t when) {
 }
 
 }  // namespace
-
-void Crc32::update(std::string_view bytes) {
-    m_value = static_cast<std::uint32_t>(
-        crc32(m_value, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size())));
-}
 
 std::string formatJournalLine(const JournalRecord& r) {
     std::string out = "{\"time\":";

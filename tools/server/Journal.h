@@ -10,16 +10,6 @@
 
 namespace fbx::shop {
 
-// CRC-32 as zlib computes it, carried over pieces.
-class Crc32 {
-public:
-    void update(std::string_view bytes);
-    std::uint32_t value() const { return m_value; }
-
-private:
-    std::uint32_t m_value = 0;
-};
-
 // One line of the journal: a transfer, or an event of a line or of the
 // configuration.
 struct JournalRecord {

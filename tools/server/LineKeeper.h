@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "Clock.h"
-#include "Journal.h"
+#include "Crc32.h"
 #include "SerialPort.h"
 #include "Settings.h"
 

@@ -260,8 +260,8 @@ void MachineHost::startReception(bool eia) {
     const bool marks = m_config.receive == ReceiveMode::Marks;
     std::error_code ec;
     fs::create_directories(m_config.incoming, ec);
-    ReceivedFile file(receivingPath());
-    if (Status st = file.prepare(); !st.isOk()) {
+    ReceivedFile target(receivingPath());
+    if (Status st = target.prepare(); !st.isOk()) {
         // The engine tries again at each write, and rescues what it cannot
         // write; the operator learns of the trouble now.
         JournalRecord r = record("receive");
@@ -280,7 +280,7 @@ void MachineHost::startReception(bool eia) {
     m_cut.clear();
     m_engineStartMs = m_clock.nowMs();
     m_phase = Phase::Receiving;
-    if (!m_receive->open(receivingPath())) {
+    if (!m_receive->open(std::move(target))) {
         m_view.takeSaid();
         m_receive.reset();
         lineLost();
@@ -355,9 +355,13 @@ void MachineHost::finishReception() {
     const Outcome outcome = m_receive->outcome();
     const bool heldByQuit = outcome == Outcome::Saved || outcome == Outcome::Incomplete;
     const std::string said = m_view.takeSaid();
+    // The engine goes on in a file beside its target when the target was
+    // removed or replaced meanwhile; the text is where it went.
+    const std::string received = m_receive->receivedPath();
     std::string text;
-    Status read = readWholeFile(receivingPath(), text);
+    Status read = readWholeFile(received, text);
     std::error_code ec;
+    fs::remove(received, ec);
     fs::remove(receivingPath(), ec);
     // The engine's file begins with one empty line of its own.
     if (text.rfind("\r\n", 0) == 0) text.erase(0, 2);

@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "FileIo.h"
+
 namespace fbx::shop {
 
 namespace fs = std::filesystem;
@@ -22,16 +24,6 @@ bool isInside(const fs::path& root, const fs::path& path) {
     if (prefix.back() != '/') prefix += '/';
     const std::string full = path.string();
     return full.size() > prefix.size() && full.compare(0, prefix.size(), prefix) == 0;
-}
-
-bool writeAll(int fd, std::string_view text) {
-    while (!text.empty()) {
-        ssize_t n = ::write(fd, text.data(), text.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        text.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
 }
 
 }  // namespace
@@ -114,8 +106,12 @@ Status storeProgram(const std::string& dir, const std::string& base, const std::
     int fd = mkstemp(hidden.data());
     if (fd < 0) return Status::fileError(describeErrno(dir, errno));
     fchmod(fd, 0644);
-    const bool written = writeAll(fd, text) && fsync(fd) == 0;
-    const int writeError = errno;
+    int writeError = 0;
+    bool written = writeAll(fd, text, writeError) == text.size();
+    if (written && fsync(fd) != 0) {
+        written = false;
+        writeError = errno;
+    }
     ::close(fd);
     if (!written) {
         unlink(hidden.c_str());
@@ -139,14 +135,8 @@ Status storeProgram(const std::string& dir, const std::string& base, const std::
         }
     }
     unlink(hidden.c_str());
-    if (result.isOk()) {
-        // The new name itself reaches the disk with the directory.
-        int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (dirFd >= 0) {
-            fsync(dirFd);
-            ::close(dirFd);
-        }
-    }
+    // The new name itself reaches the disk with the directory.
+    if (result.isOk()) syncDirectoryOf(storedPath);
     return result;
 }
 
