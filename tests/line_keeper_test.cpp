@@ -21,19 +21,24 @@ std::array<bool, 256> isoMarks() {
     return marks;
 }
 
+// 9600 baud, 7 data bits, even parity, 2 stop bits on port 1.
+SerialCodes lineCodes() {
+    SerialCodes codes;
+    codes.portNumber = 1;
+    codes.baudCode = 12;
+    codes.dataBitsCode = 2;
+    codes.parityCode = 24;
+    codes.stopBitsCode = 4;
+    return codes;
+}
+
 class LineKeeperTest : public ::testing::Test {
 protected:
     LineKeeperTest() {
         auto port = std::make_unique<MemorySerialPort>();
         line = port.get();
         keeper = std::make_unique<LineKeeper>(std::move(port), clock);
-        SerialCodes codes;
-        codes.portNumber = 1;
-        codes.baudCode = 12;
-        codes.dataBitsCode = 2;
-        codes.parityCode = 24;
-        codes.stopBitsCode = 4;
-        EXPECT_TRUE(keeper->openLine(codes));
+        EXPECT_TRUE(keeper->openLine(lineCodes()));
         line->calls.clear();
     }
     std::string read(int len = kReadBufferSize) {
@@ -50,12 +55,7 @@ TEST_F(LineKeeperTest, AnEngineComingAndGoingLeavesTheLineAndItsBytesAlone) {
     test::TempDir dir;
     ReceivedFile(dir.file("r.nc")).prepare();
     Settings settings;
-    SerialCodes codes;
-    codes.portNumber = 1;
-    codes.baudCode = 12;
-    codes.dataBitsCode = 2;
-    codes.parityCode = 24;
-    codes.stopBitsCode = 4;
+    const SerialCodes codes = lineCodes();
     line->queueInput("%\r\nO1\r\n%");
     ASSERT_TRUE(keeper->pull());
     {
