@@ -337,6 +337,11 @@ Wake MachineHost::serviceReceiving(std::int64_t now) {
         return {-1, now};
     }
     Wake wake = waitAfter(r, moved, now);
+    if (!engine.pendingText().empty()) {
+        // Text that waits for the engine's write after a quiet second.
+        const std::int64_t due = std::max(last + ReceiveEngine::kQuietWriteMs + 1, now + 5);
+        if (wake.atMs < 0 || due < wake.atMs) wake.atMs = due;
+    }
     if (!m_engineAbandoned && engine.receiveStarted()) {
         const std::int64_t due = std::max(m_line->lastInputMs(), m_engineStartMs) + quietLimit;
         if (wake.atMs < 0 || due < wake.atMs) wake.atMs = due;
