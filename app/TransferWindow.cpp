@@ -70,6 +70,9 @@ void TransferWindow::build() {
 
     m_text = new ProgramBox(this);
     m_text->setObjectName("RichTextBox1");
+    // The box keeps every key but Esc, which is the quit button wherever the
+    // focus is.
+    m_text->installEventFilter(this);
     m_picture = new QLabel(this);
     m_picture->setObjectName("Picture1");
     m_picture->setFont(QFont("Monospace", 10));
@@ -294,10 +297,24 @@ void TransferWindow::closeWindow() {
     if (!m_closing) done(QDialog::Accepted);
 }
 
+void TransferWindow::escapePressed() {
+    if (m_engine && !m_engine->closed()) m_engine->quitPressed();
+}
+
+bool TransferWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_text &&
+        (event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride) &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+        if (event->type() == QEvent::KeyPress) escapePressed();
+        event->accept();
+        return event->type() == QEvent::KeyPress;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
 void TransferWindow::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Escape) {
-        // Esc is the quit button while the window or a button has the focus.
-        if (m_engine && !m_engine->closed()) m_engine->quitPressed();
+        escapePressed();
         event->accept();
         return;
     }

@@ -57,6 +57,7 @@ public:
     void closeWindow() override;
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void reject() override;
@@ -66,6 +67,7 @@ private:
     bool openPort();
     void startHost();
     QWidget* widgetFor(Element element) const;
+    void escapePressed();
 
     AppContext& m_app;
     SteadyClock m_clock;
