@@ -389,7 +389,9 @@ void EditorWindow::PrintProgram() {
     long to = m_text->SendScintilla(Sci::SCI_GETSELECTIONEND);
     const bool hasSelection = to > from;
     QPrinter printer(QPrinter::HighResolution);
-    printer.setDocName(windowTitle());
+    // The print dialog proposes "<docName without extension>.pdf" for a
+    // PDF file: the name alone, not the whole path.
+    printer.setDocName(QFileInfo(windowTitle()).fileName());
     printer.setPrintRange(hasSelection ? QPrinter::Selection : QPrinter::AllPages);
     if (!prompts().preparePrinter(this, printer, "print", hasSelection)) return;
     if (!hasSelection || printer.printRange() != QPrinter::Selection) {

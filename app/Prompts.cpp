@@ -60,12 +60,7 @@ public:
     bool preparePrinter(QWidget* parent, QPrinter& printer, const QString& title,
                         bool hasSelection) override {
         QPrintDialog dialog(&printer, parent);
-        dialog.setWindowTitle(title);
-        QAbstractPrintDialog::PrintDialogOptions options;
-        if (hasSelection) options |= QAbstractPrintDialog::PrintSelection;
-        dialog.setOptions(options);
-        dialog.setPrintRange(hasSelection ? QAbstractPrintDialog::Selection
-                                          : QAbstractPrintDialog::AllPages);
+        setUpPrintDialog(dialog, title, hasSelection);
         return dialog.exec() == QDialog::Accepted;
     }
 };
@@ -87,6 +82,17 @@ QString openFileName(QWidget* parent, const FileQuestion& q) {
 
 QString saveFileName(QWidget* parent, const FileQuestion& q) {
     return prompts().saveFileName(parent, q);
+}
+
+void setUpPrintDialog(QPrintDialog& dialog, const QString& title, bool hasSelection) {
+    dialog.setWindowTitle(title);
+    QAbstractPrintDialog::PrintDialogOptions options = QAbstractPrintDialog::PrintToFile |
+                                                       QAbstractPrintDialog::PrintShowPageSize |
+                                                       QAbstractPrintDialog::PrintCollateCopies;
+    if (hasSelection) options |= QAbstractPrintDialog::PrintSelection;
+    dialog.setOptions(options);
+    dialog.setPrintRange(hasSelection ? QAbstractPrintDialog::Selection
+                                      : QAbstractPrintDialog::AllPages);
 }
 
 QString dialogFilter(const QString& filter) {

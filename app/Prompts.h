@@ -6,6 +6,7 @@
 
 class QWidget;
 class QPrinter;
+class QPrintDialog;
 
 namespace fbx::ui {
 
@@ -42,6 +43,11 @@ void setPromptHandler(PromptHandler* handler);
 Answer ask(QWidget* parent, const Message& message);
 QString openFileName(QWidget* parent, const FileQuestion& question);
 QString saveFileName(QWidget* parent, const FileQuestion& question);
+
+// The print dialog as the real handler shows it: the title, the range offered
+// (the selection, else all pages; page numbers cannot be chosen) and printing
+// to a PDF file, which is there even on a machine without any printer.
+void setUpPrintDialog(QPrintDialog& dialog, const QString& title, bool hasSelection);
 
 // Turns a "*.txt" or "*.*|*.*" filter into the file dialog's form.
 QString dialogFilter(const QString& filter);

@@ -2,11 +2,14 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QComboBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QPrintDialog>
+#include <QPrinter>
 #include <QProcess>
 #include <QPushButton>
 #include <QTimer>
@@ -199,6 +202,18 @@ private slots:
         prompts->printAccepted = false;
         editor->PrintProgram();
         QVERIFY(!QFile::exists(File("cancelled.pdf")));
+    }
+
+    void thePrintDialogOffersAPdfFileWithoutAnyPrinter() {
+        QPrinter printer;
+        QPrintDialog dialog(&printer);
+        setUpPrintDialog(dialog, "print", false);
+        dialog.show();
+        QStringList destinations;
+        for (QComboBox* list : dialog.findChildren<QComboBox*>())
+            for (int i = 0; i < list->count(); ++i) destinations << list->itemText(i);
+        dialog.close();
+        QVERIFY2(destinations.contains("Print to File (PDF)"), qPrintable(destinations.join(", ")));
     }
 
     void numbersTheTextBehindTheNoticeAsOneUndoableStep() {
