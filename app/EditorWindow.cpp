@@ -1,6 +1,7 @@
 #include "EditorWindow.h"
 
 #include <QAction>
+#include <QCloseEvent>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -15,7 +16,6 @@
 #include <Qsci/qsciscintilla.h>
 #include <algorithm>
 
-#include "PlainAccessible.h"
 #include "AppContext.h"
 #include "EditorImages.h"
 #include "GcodeLexer.h"
@@ -154,6 +154,7 @@ EditorWindow::EditorWindow(AppContext& app, QWidget* parent) : QMainWindow(paren
     layout->addLayout(stack, 1);
     setCentralWidget(central);
 
+    connect(m_text, &QsciScintilla::modificationChanged, this, &EditorWindow::UpdateTitle);
     connect(m_text, &QsciScintillaBase::SCN_UPDATEUI, this, [this](int) {
         UpdateStatusLabels();
         static_cast<GcodeLexer*>(m_text->lexer())->styleVisibleLines();
@@ -192,6 +193,35 @@ EditorWindow::~EditorWindow() {
     m_workTimer->stop();
     if (m_searchDialog) delete m_searchDialog.data();
     m_app.editorOpen = 0;
+}
+
+void EditorWindow::UpdateTitle() {
+    const QString name = m_fileName.isEmpty() ? QStringLiteral("Editor") : m_fileName;
+    setWindowTitle(m_text->isModified() ? '*' + name : name);
+}
+
+bool EditorWindow::MayDropText() {
+    if (!m_text->isModified()) return true;
+    const QString name =
+        m_fileName.isEmpty() ? QStringLiteral("Untitled") : QFileInfo(m_fileName).fileName();
+    Message m;
+    m.text = "Save changes to " + name.toStdString() + "?";
+    m.title = "Editor";
+    m.icon = Icon::Question;
+    m.buttons = Buttons::SaveDiscardCancel;
+    switch (ask(this, m)) {
+        case Answer::Save: return SaveToChosenFile();
+        case Answer::Discard: return true;
+        default: return false;
+    }
+}
+
+void EditorWindow::closeEvent(QCloseEvent* event) {
+    if (!MayDropText()) {
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
 }
 
 void EditorWindow::BuildToolbar() {
@@ -282,12 +312,13 @@ void EditorWindow::setProgramText(std::string_view bytes) {
 // ---- Open ------------------------------------------------------------------
 
 void EditorWindow::OpenProgram() {
-    if (m_busy) return;
+    if (m_busy || !MayDropText()) return;
     const QString name = openFileName(this, {"Open File", "*.*|*.*", QString()});
     if (name.isEmpty()) return;
 
     setProgramText({});
-    setWindowTitle(name);
+    m_fileName = name;
+    UpdateTitle();
     if (!QFileInfo::exists(name)) {
         Message m;
         m.text = "Data empty opennev file?";
@@ -353,17 +384,19 @@ void EditorWindow::FinishLoad() {
 
 // ---- Save ------------------------------------------------------------------
 
-void EditorWindow::SaveProgramAs() {
-    if (m_busy) return;
+void EditorWindow::SaveProgramAs() { SaveToChosenFile(); }
+
+bool EditorWindow::SaveToChosenFile() {
+    if (m_busy) return false;
     const QString name = saveFileName(this, {"Save File", "*.txt", QString()});
-    if (name.isEmpty()) return;
+    if (name.isEmpty()) return false;
     if (QFileInfo::exists(name)) {
         Message m;
         m.text = "re-write or not ?\r\n" + name.toStdString();
         m.title = "Save as";
         m.icon = Icon::Question;
         m.buttons = Buttons::OkCancel;
-        if (ask(this, m) != Answer::Ok) return;
+        if (ask(this, m) != Answer::Ok) return false;
     }
     std::string bytes = programText();
     bytes += "\r\n";
@@ -378,7 +411,15 @@ void EditorWindow::SaveProgramAs() {
     } else {
         file.cancelWriting();
     }
-    if (!ok) ask(this, Failure("Save File", name.toStdString() + ": " + file.errorString().toStdString()));
+    if (!ok) {
+        ask(this, Failure("Save File", name.toStdString() + ": " + file.errorString().toStdString()));
+        return false;
+    }
+    // The text is now that file's.
+    m_fileName = name;
+    m_text->SendScintilla(Sci::SCI_SETSAVEPOINT);
+    UpdateTitle();
+    return true;
 }
 
 // ---- Print -----------------------------------------------------------------
@@ -391,7 +432,7 @@ void EditorWindow::PrintProgram() {
     QPrinter printer(QPrinter::HighResolution);
     // The print dialog proposes "<docName without extension>.pdf" for a
     // PDF file: the name alone, not the whole path.
-    printer.setDocName(QFileInfo(windowTitle()).fileName());
+    printer.setDocName(m_fileName.isEmpty() ? QStringLiteral("Editor") : QFileInfo(m_fileName).fileName());
     printer.setPrintRange(hasSelection ? QPrinter::Selection : QPrinter::AllPages);
     if (!prompts().preparePrinter(this, printer, "print", hasSelection)) return;
     if (!hasSelection || printer.printRange() != QPrinter::Selection) {

@@ -11,6 +11,7 @@
 #include "Search.h"
 
 class QAction;
+class QCloseEvent;
 class QLabel;
 class QTimer;
 class QToolBar;
@@ -23,8 +24,13 @@ struct AppContext;
 class SearchDialog;
 
 // The built-in program editor (Form7, modeless). It deletes itself when closed
-// and then sets app.editorOpen back to 0; closing drops unsaved changes
-// without a question.
+// and then sets app.editorOpen back to 0.
+//
+// Typed edits are never dropped unasked: while the text differs from the one
+// opened or last saved, the caption carries a leading "*", and closing the
+// window, or opening another file, first asks "Save changes to NAME?" (Save,
+// Discard, Cancel). Save that does not end with the file written keeps the
+// window and its text.
 //
 // The text area (Ric0) holds the program as 8-bit bytes: every byte a file
 // holds, NUL included, is loaded and saved unchanged; bytes above 127 are
@@ -55,6 +61,13 @@ public:
     void ShowSearchDialog(); // "Preview1"
     void NumberLines();      // "NNumber"
 
+    // Whether the text may go: true when it is unchanged, saved, or the
+    // operator discards it; false when the operator keeps it.
+    bool MayDropText();
+
+    // The file the text came from or was last saved to; empty when none.
+    const QString& fileName() const { return m_fileName; }
+
     // True while a file loads or the numbering pass runs.
     bool isBusy() const { return m_busy; }
     // The bytes of the text area, as they would be saved (without the CR LF
@@ -71,7 +84,13 @@ signals:
     // The numbering pass ended, numbered or refused.
     void numberingFinished();
 
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
 private:
+    // Save as; true when the text is in the file chosen.
+    bool SaveToChosenFile();
+    void UpdateTitle();
     void BuildToolbar();
     void BuildStatusRow(QVBoxLayout* layout);
     void OnToolbar(QAction* action);
@@ -88,6 +107,7 @@ private:
     void SearchStep();          // Timer3
 
     AppContext& m_app;
+    QString m_fileName;
     QsciScintilla* m_text = nullptr;   // Ric0
     QToolBar* m_toolBar = nullptr;     // tbToolBar
     QLabel* m_lineCount = nullptr;     // Label2

@@ -189,8 +189,11 @@ bool MainWindow::event(QEvent* e) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* e) {
+    if (!quit()) {
+        e->ignore();
+        return;
+    }
     e->accept();
-    quit();
 }
 
 void MainWindow::resizeEvent(QResizeEvent* e) {
@@ -198,10 +201,13 @@ void MainWindow::resizeEvent(QResizeEvent* e) {
     layOut();
 }
 
-void MainWindow::quit() {
-    // Ends the program at once: no window is asked whether it may close and
-    // nothing is saved.
+bool MainWindow::quit() {
+    // Ends the program at once and saves no settings. Only the editor window
+    // is asked first, so that typed edits are not lost unasked; it may keep
+    // the program running.
+    if (m_editor && !m_editor->close()) return false;
     QCoreApplication::exit(0);
+    return true;
 }
 
 void MainWindow::startOutsideEditor() {

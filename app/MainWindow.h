@@ -27,7 +27,8 @@ struct MainCommands {
 // The first window: banner title, animated picture, the status line of the
 // communication settings and the menu bar that reaches every other window.
 // Constructing it runs the start-up (Startup.h) in startDir; it owns the
-// process-wide AppContext. Closing it ends the program at once.
+// process-wide AppContext. Closing it ends the program at once, unless the
+// editor window holds unsaved edits and the operator keeps them.
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
@@ -66,7 +67,8 @@ private:
     void openPathDialog(PathDialogMode mode);
     void openAboutWindow();
     void openInstructionWindow();
-    void quit();
+    // False when the editor window kept its unsaved text and the program.
+    bool quit();
 
     AppContext m_app;
     MainCommands m_commands;

@@ -34,16 +34,25 @@ public:
                 box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
                 break;
             case Buttons::YesNo: box.setStandardButtons(QMessageBox::Yes | QMessageBox::No); break;
+            case Buttons::SaveDiscardCancel:
+                box.setStandardButtons(QMessageBox::Save | QMessageBox::Discard |
+                                       QMessageBox::Cancel);
+                box.setDefaultButton(QMessageBox::Save);
+                break;
         }
         switch (box.exec()) {
             case QMessageBox::Cancel: return Answer::Cancel;
             case QMessageBox::Yes: return Answer::Yes;
             case QMessageBox::No: return Answer::No;
+            case QMessageBox::Save: return Answer::Save;
+            case QMessageBox::Discard: return Answer::Discard;
             default: break;
         }
         // Closing the box with Esc or the title bar counts as its negative
         // button where it has one.
-        if (m.buttons == Buttons::OkCancel && box.clickedButton() == nullptr) return Answer::Cancel;
+        if (box.clickedButton() == nullptr &&
+            (m.buttons == Buttons::OkCancel || m.buttons == Buttons::SaveDiscardCancel))
+            return Answer::Cancel;
         return Answer::Ok;
     }
 

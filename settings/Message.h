@@ -9,8 +9,8 @@ namespace fbx {
 // the window program shows it through one seam, the command line prints it,
 // and tests answer it.
 enum class Icon { None, Stop, Question, Exclamation, Information };
-enum class Buttons { Ok, OkCancel, YesNo };
-enum class Answer { Ok = 1, Cancel = 2, Yes = 6, No = 7 };
+enum class Buttons { Ok, OkCancel, YesNo, SaveDiscardCancel };
+enum class Answer { Ok = 1, Cancel = 2, Yes = 6, No = 7, Save = 8, Discard = 9 };
 
 struct Message {
     std::string text;

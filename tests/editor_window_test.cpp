@@ -329,17 +329,48 @@ private slots:
         QCOMPARE(dialog->searchButton()->text(), QString("Search"));
     }
 
-    void closingDropsChangesAndClosesTheSearchDialog() {
-        EditorWindow* editor = OpenEditor();
-        editor->textArea()->SendScintilla(Sci::SCI_APPENDTEXT, static_cast<uintptr_t>(3), "X1\n");
+    void savingNamesTheFileInTheCaptionAndClearsTheMark() {
+        QVERIFY(writeWholeFile(dir->file("o1.nc"), "G00 X1").isOk());
+        prompts->openNames.push_back(File("o1.nc"));
+        QPointer<EditorWindow> editor = OpenEditor();
+        QCOMPARE(editor->windowTitle(), File("o1.nc"));
+        QTest::keyClicks(editor->textArea(), "M30 ");
+        QCOMPARE(editor->windowTitle(), "*" + File("o1.nc"));
+        prompts->saveNames.push_back(File("o2.nc"));
+        Press(editor, "Save1");
+        QCOMPARE(test::fileBytes(dir->file("o2.nc")), std::string("M30 G00 X1\r\n"));
+        QCOMPARE(editor->windowTitle(), File("o2.nc"));
+        editor->close();  // nothing unsaved: no question
+        QTRY_VERIFY(!editor);
+        QVERIFY(prompts->asked.empty());
+    }
+
+    void unsavedEditsAreDroppedOnlyWhenTheOperatorSaysSo() {
+        prompts->openNames.push_back(File("new.nc"));
+        QPointer<EditorWindow> editor = OpenEditor();  // "Data empty opennev file?"
         editor->ShowSearchDialog();
         QPointer<SearchDialog> dialog = editor->searchDialog();
-        QPointer<EditorWindow> window = editor;
+        QTest::keyClicks(editor->textArea(), "G01");
+        prompts->asked.clear();
+
+        prompts->answers = {Answer::Cancel};
+        Press(editor, "Open1");  // another file would replace the text
+        prompts->answers = {Answer::Save, Answer::Cancel};
+        prompts->saveNames = {""};  // the save dialog is cancelled
         editor->close();
-        QTRY_VERIFY(!window);
+        QCoreApplication::processEvents();
+        QVERIFY(editor && editor->isVisible());
+        QCOMPARE(editor->programText(), std::string("G01"));
+        QCOMPARE(prompts->fileQuestions.size(), std::size_t(2));  // the first open, the save
+        QCOMPARE(prompts->texts(), std::vector<std::string>(2, "Save changes to new.nc?"));
+        QCOMPARE(prompts->asked[0].buttons, Buttons::SaveDiscardCancel);
+
+        prompts->answers = {Answer::Discard};
+        editor->close();
+        QTRY_VERIFY(!editor);
         QVERIFY(!dialog);
         QCOMPARE(app.editorOpen, 0);
-        QVERIFY(prompts->asked.empty());
+        QVERIFY(!QFile::exists(File("new.nc")));
     }
 
     void toolbarCutCopyPasteAndUndo() {

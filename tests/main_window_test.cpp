@@ -1,4 +1,5 @@
 #include <QAction>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
 #include <QImage>
@@ -248,6 +249,34 @@ private slots:
         other.show();
         window.show();
         QTimer::singleShot(0, [&] { window.close(); });
+        QTimer::singleShot(3000, [] { QCoreApplication::exit(1); });
+        QCOMPARE(QCoreApplication::exec(), 0);
+    }
+
+    void anEditorKeepingItsEditsKeepsTheProgramRunning() {
+        // The editor window's answer to "Save changes to ...?".
+        struct Editor : QWidget {
+            bool keep = true;
+            void closeEvent(QCloseEvent* e) override { keep ? e->ignore() : e->accept(); }
+        };
+        QPointer<Editor> editor;
+        MainCommands commands;
+        commands.openEditor = [&](AppContext&) -> QWidget* {
+            editor = new Editor;
+            editor->show();
+            return editor;
+        };
+        MainWindow window(commands);
+        window.show();
+        entry(window, "Idnumber")->trigger();
+        QTimer::singleShot(0, [&] { entry(window, "Exit")->trigger(); });
+        QTimer::singleShot(10, [&] { window.close(); });
+        QTimer::singleShot(300, [] { QCoreApplication::exit(1); });
+        QCOMPARE(QCoreApplication::exec(), 1);
+        QVERIFY(window.isVisible() && editor && editor->isVisible());
+
+        editor->keep = false;
+        QTimer::singleShot(0, [&] { entry(window, "Exit")->trigger(); });
         QTimer::singleShot(3000, [] { QCoreApplication::exit(1); });
         QCOMPARE(QCoreApplication::exec(), 0);
     }
