@@ -31,6 +31,23 @@ QString fromUtf8(const std::string& text) {
     return s;
 }
 
+// The line indicator: the light's colour and the text for each state.
+struct LineLook {
+    const char* colour;
+    const char* text;  // "%1": whole seconds in the state
+};
+
+LineLook lineLook(LineState state) {
+    switch (state) {
+        case LineState::Idle: break;
+        case LineState::Free: return {"#20b020", "line free"};
+        case LineState::HeldByMachine: return {"#e02020", "held by the machine (DC3) for %1 s"};
+        case LineState::WaitingForDsr: return {"#f0a000", "waiting for DSR for %1 s"};
+        case LineState::WaitingForDc1: return {"#f0a000", "waiting for DC1 for %1 s"};
+    }
+    return {"#b0b0b0", "line idle"};
+}
+
 QLabel* valueLabel(const char* name, QWidget* parent) {
     auto* label = new QLabel(parent);
     label->setObjectName(name);
@@ -110,6 +127,18 @@ void TransferWindow::build() {
     }
     stats->setRowStretch(row, 1);
 
+    m_lineLight = new QLabel(this);
+    m_lineLight->setObjectName("lineLight");
+    const int light = twips(210, this);
+    m_lineLight->setFixedSize(light, light);
+    m_lineState = new QLabel(this);
+    m_lineState->setObjectName("lineState");
+    m_lineState->setFont(systemFont(10, true));
+    auto* indicator = new QHBoxLayout;
+    indicator->addWidget(m_lineLight);
+    indicator->addWidget(m_lineState, 1);
+    showLineState(LineState::Idle, 0);
+
     m_progress = new QProgressBar(this);
     m_progress->setObjectName("ProgressBar1");
     m_progress->setTextVisible(true);
@@ -138,6 +167,8 @@ void TransferWindow::build() {
     left->addWidget(m_picture, 1);
     auto* right = new QVBoxLayout;
     right->addLayout(stats);
+    right->addSpacing(twips(240, this));
+    right->addLayout(indicator);
     right->addStretch(1);
     auto* middle = new QHBoxLayout;
     middle->addLayout(left, 3);
@@ -209,6 +240,13 @@ bool TransferWindow::openReceive(const QString& path) {
     m_engine = std::move(engine);
     m_text->hide();
     m_picture->show();
+    // Only the received count belongs to this layout; the line indicator
+    // and the empty value boxes of the send statistics are not shown.
+    for (QWidget* unused : {static_cast<QWidget*>(m_label6), static_cast<QWidget*>(m_label7),
+                            static_cast<QWidget*>(m_label8), static_cast<QWidget*>(m_label9),
+                            static_cast<QWidget*>(m_label10), static_cast<QWidget*>(m_lineLight),
+                            static_cast<QWidget*>(m_lineState)})
+        unused->hide();
     if (!receive->open(QFile::encodeName(path).toStdString())) return false;
     startHost();
     return !m_engine->closed();
@@ -260,6 +298,13 @@ void TransferWindow::setEnabled(Element element, bool enabled) {
 }
 
 void TransferWindow::setProgress(std::int64_t maximum, std::int64_t value) {
+    if (maximum <= 0) {
+        // Nothing to send: an empty bar (a range of 0..0 would be the
+        // striped "busy" bar).
+        m_progress->setRange(0, 1);
+        m_progress->setValue(0);
+        return;
+    }
     // A progress bar counts in int: scale very large programs down.
     std::int64_t scale = 1;
     while (maximum / scale > INT_MAX) scale *= 2;
@@ -284,6 +329,17 @@ std::string TransferWindow::chooseFile(const std::string& title, const std::stri
     m_app.settings.lastFilePath = chosen;
     if (!path.isEmpty()) setWindowTitle("Send : " + path);
     return chosen;
+}
+
+void TransferWindow::showLineState(LineState state, std::int64_t seconds) {
+    const LineLook look = lineLook(state);
+    m_lineLight->setStyleSheet(QStringLiteral("background-color: %1; border: 1px solid #606060; "
+                                              "border-radius: %2px;")
+                                   .arg(look.colour)
+                                   .arg(m_lineLight->width() / 2));
+    QString text = QString::fromLatin1(look.text);
+    if (text.contains("%1")) text = text.arg(seconds);
+    m_lineState->setText(text);
 }
 
 void TransferWindow::transferActive(bool active) {

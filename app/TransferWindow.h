@@ -53,6 +53,7 @@ public:
     void showReceived(const std::string& tail) override;
     Answer ask(const Message& message) override;
     std::string chooseFile(const std::string& title, const std::string& filter) override;
+    void showLineState(LineState state, std::int64_t seconds) override;
     void transferActive(bool active) override;
     void closeWindow() override;
 
@@ -93,6 +94,8 @@ private:
     ProgramBox* m_text = nullptr;     // RichTextBox1
     QLabel* m_picture = nullptr;      // Picture1: the received text's tail
     QProgressBar* m_progress = nullptr;
+    QLabel* m_lineLight = nullptr;  // the line indicator's light
+    QLabel* m_lineState = nullptr;  // and its text
 };
 
 }  // namespace fbx::ui

@@ -1,5 +1,6 @@
 #include <QFile>
 #include <QLabel>
+#include <QProgressBar>
 #include <QProcess>
 #include <QPushButton>
 #include <QtTest>
@@ -207,6 +208,38 @@ private slots:
         QTRY_VERIFY(!w.isVisible());
     }
 
+    void theLineIndicatorShowsWhatHoldsTheLine() {
+        test::RecordingPrompts prompts;
+        useMemoryPort();
+        TransferWindow w(m_app);
+        QVERIFY(w.openSend(program(3), "o2001.nc"));
+        w.show();
+        auto* text = w.findChild<QLabel*>("lineState");
+        auto* light = w.findChild<QLabel*>("lineLight");
+        QVERIFY(text && light && light->isVisible());
+        // The light's colour, as painted.
+        auto colour = [light] {
+            const QImage image = light->grab().toImage();
+            return image.pixelColor(image.width() / 2, image.height() / 2);
+        };
+        w.showLineState(LineState::HeldByMachine, 75);
+        QCOMPARE(text->text(), QString("held by the machine (DC3) for 75 s"));
+        QVERIFY(colour().red() > 200 && colour().green() < 100);
+        w.showLineState(LineState::WaitingForDsr, 3);
+        QCOMPARE(text->text(), QString("waiting for DSR for 3 s"));
+        w.showLineState(LineState::WaitingForDc1, 0);
+        QCOMPARE(text->text(), QString("waiting for DC1 for 0 s"));
+        w.showLineState(LineState::Free, 9);
+        QCOMPARE(text->text(), QString("line free"));
+        QVERIFY(colour().green() > 150 && colour().red() < 100);
+
+        // Nothing to send: an empty bar, not Qt's striped busy one.
+        auto* bar = w.findChild<QProgressBar*>("ProgressBar1");
+        w.setProgress(0, 0);
+        QVERIFY(bar->maximum() > bar->minimum());
+        QCOMPARE(bar->value(), bar->minimum());
+    }
+
     void closingDuringAReceiveGoesThroughTheQuitPath() {
         test::RecordingPrompts prompts;
         useMemoryPort([](MemorySerialPort& p) { p.queueInput("G01 X1\r\n"); });
@@ -217,6 +250,9 @@ private slots:
         w.show();
         QCOMPARE(textOf(w, "Label3"), QString("Receive waitting"));
         QCOMPARE(textOf(w, "Command1"), QString("finishing"));
+        // Beside "Data received" no empty, unlabelled boxes.
+        for (const char* unused : {"Label6", "Label7", "Label8", "Label9", "Label10", "lineLight"})
+            QVERIFY2(!w.findChild<QLabel*>(unused)->isVisible(), unused);
         QTRY_COMPARE(textOf(w, "Label2"), QString("8"));
         prompts.answers = {Answer::Cancel};
         w.close();
