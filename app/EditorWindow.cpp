@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPrinter>
+#include <QPushButton>
 #include <QSaveFile>
 #include <QTimer>
 #include <QToolBar>
@@ -41,18 +42,20 @@ struct ToolButton {
     const char* tooltip;
     const char* image;
     void (EditorWindow::*command)();
+    const char* shortcut;  // the command's key, if it has one
 };
 
+// Cut, copy, paste and undo have the text area's own keys.
 const ToolButton kToolButtons[] = {
-    {"Open1", "Open File", "Open", &EditorWindow::OpenProgram},
-    {"Save1", "Save File", "Save", &EditorWindow::SaveProgramAs},
-    {"Print1", "Print", "Print", &EditorWindow::PrintProgram},
-    {"Cut1", "Cut", "Cut", &EditorWindow::CutSelection},
-    {"Copy1", "Copy", "Copy", &EditorWindow::CopySelection},
-    {"Paste1", "Paste", "Paste", &EditorWindow::PasteClipboard},
-    {"Undo1", "Undo", "Undo", &EditorWindow::UndoEdit},
-    {"Preview1", "Search", "Preview", &EditorWindow::ShowSearchDialog},
-    {"NNumber", "Made N", "Setting", &EditorWindow::NumberLines},
+    {"Open1", "Open File", "Open", &EditorWindow::OpenProgram, "Ctrl+O"},
+    {"Save1", "Save File", "Save", &EditorWindow::SaveProgramAs, "Ctrl+S"},
+    {"Print1", "Print", "Print", &EditorWindow::PrintProgram, "Ctrl+P"},
+    {"Cut1", "Cut", "Cut", &EditorWindow::CutSelection, nullptr},
+    {"Copy1", "Copy", "Copy", &EditorWindow::CopySelection, nullptr},
+    {"Paste1", "Paste", "Paste", &EditorWindow::PasteClipboard, nullptr},
+    {"Undo1", "Undo", "Undo", &EditorWindow::UndoEdit, nullptr},
+    {"Preview1", "Search", "Preview", &EditorWindow::ShowSearchDialog, "Ctrl+F"},
+    {"NNumber", "Made N", "Setting", &EditorWindow::NumberLines, nullptr},
 };
 
 QLabel* ValueLabel(const char* name, QWidget* parent) {
@@ -235,8 +238,22 @@ void EditorWindow::BuildToolbar() {
         action->setObjectName(button.key);
         action->setData(QString(button.key));
         action->setToolTip(button.tooltip);
+        if (button.shortcut) action->setShortcut(QKeySequence(QString::fromLatin1(button.shortcut)));
     }
     connect(m_toolBar, &QToolBar::actionTriggered, this, &EditorWindow::OnToolbar);
+
+    // F3 searches on for the search dialog's word, in the editor and in the
+    // dialog alike; without the dialog it opens it.
+    m_findNext = new QAction(this);
+    m_findNext->setObjectName("findNext");
+    m_findNext->setShortcut(QKeySequence(Qt::Key_F3));
+    addAction(m_findNext);
+    connect(m_findNext, &QAction::triggered, this, &EditorWindow::FindNext);
+}
+
+void EditorWindow::FindNext() {
+    if (m_searchDialog) m_searchDialog->searchButton()->click();
+    else ShowSearchDialog();
 }
 
 void EditorWindow::BuildStatusRow(QVBoxLayout* layout) {
@@ -575,6 +592,7 @@ void EditorWindow::ShowSearchDialog() {
         return;
     }
     m_searchDialog = new SearchDialog(this);
+    m_searchDialog->addAction(m_findNext);
     connect(m_searchDialog, &SearchDialog::searchRequested, this, [this](const QString& typed) {
         const QByteArray bytes = typed.toLatin1();
         m_searchWord = editor::SearchWordOf(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));

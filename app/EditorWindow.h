@@ -60,6 +60,7 @@ public:
     void UndoEdit();         // "Undo1"
     void ShowSearchDialog(); // "Preview1"
     void NumberLines();      // "NNumber"
+    void FindNext();         // F3: the search dialog's "next"
 
     // Whether the text may go: true when it is unchanged, saved, or the
     // operator discards it; false when the operator keeps it.
@@ -110,6 +111,7 @@ private:
     QString m_fileName;
     QsciScintilla* m_text = nullptr;   // Ric0
     QToolBar* m_toolBar = nullptr;     // tbToolBar
+    QAction* m_findNext = nullptr;
     QLabel* m_lineCount = nullptr;     // Label2
     QLabel* m_caretLine = nullptr;     // Label5
     QLabel* m_caretPosition = nullptr; // Label1

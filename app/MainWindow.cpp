@@ -92,47 +92,48 @@ QString MainWindow::bannerTitle() {
 }
 
 void MainWindow::buildMenus() {
+    // Every menu and entry has an Alt-letter ("&"), taken from its own caption.
     QMenuBar* bar = menuBar();
 
-    QMenu* work = bar->addMenu(QStringLiteral("Work"));
+    QMenu* work = bar->addMenu(QStringLiteral("&Work"));
     work->setObjectName(QStringLiteral("Go"));
-    connect(addEntry(work, "Sendd", "Send", Qt::Key_F1), &QAction::triggered, this, [this] {
+    connect(addEntry(work, "Sendd", "&Send", Qt::Key_F1), &QAction::triggered, this, [this] {
         if (m_commands.send) m_commands.send(this, m_app);
     });
-    connect(addEntry(work, "Reveice", "Receive", Qt::Key_F2), &QAction::triggered, this, [this] {
+    connect(addEntry(work, "Reveice", "&Receive", Qt::Key_F2), &QAction::triggered, this, [this] {
         if (m_commands.receive) m_commands.receive(this, m_app);
     });
     addSeparator(work, "seprator");
-    connect(addEntry(work, "Edit", "Editor", Qt::Key_F3), &QAction::triggered, this,
+    connect(addEntry(work, "Edit", "&Editor", Qt::Key_F3), &QAction::triggered, this,
             &MainWindow::startOutsideEditor);
     addSeparator(work, "sepretor");
     // Quit's key: Ctrl+Q, the desktop's usual key for ending a program.
-    connect(addEntry(work, "Exit", "Quit", QKeySequence(Qt::CTRL | Qt::Key_Q)), &QAction::triggered,
+    connect(addEntry(work, "Exit", "&Quit", QKeySequence(Qt::CTRL | Qt::Key_Q)), &QAction::triggered,
             this, &MainWindow::quit);
 
-    QMenu* setting = bar->addMenu(QStringLiteral("Setting"));
+    QMenu* setting = bar->addMenu(QStringLiteral("&Setting"));
     setting->setObjectName(QStringLiteral("Setting"));
-    connect(addEntry(setting, "ProTocol", "Setting of communtion", Qt::Key_F4), &QAction::triggered,
+    connect(addEntry(setting, "ProTocol", "Setting of &communtion", Qt::Key_F4), &QAction::triggered,
             this, &MainWindow::openSettingsDialog);
-    connect(addEntry(setting, "Idnumber", "Editor"), &QAction::triggered, this,
+    connect(addEntry(setting, "Idnumber", "&Editor"), &QAction::triggered, this,
             &MainWindow::openBuiltInEditor);
-    connect(addEntry(setting, "Process", "Replace"), &QAction::triggered, this,
+    connect(addEntry(setting, "Process", "&Replace"), &QAction::triggered, this,
             &MainWindow::openProcessingDialog);
 
-    QMenu* select = bar->addMenu(QStringLiteral("Select"));
+    QMenu* select = bar->addMenu(QStringLiteral("Se&lect"));
     select->setObjectName(QStringLiteral("OPtion"));
-    connect(addEntry(select, "Editor", "Editor path"), &QAction::triggered, this,
+    connect(addEntry(select, "Editor", "&Editor path"), &QAction::triggered, this,
             [this] { openPathDialog(PathDialogMode::EditorPath); });
-    connect(addEntry(select, "savecon", "Save configer path"), &QAction::triggered, this,
+    connect(addEntry(select, "savecon", "&Save configer path"), &QAction::triggered, this,
             [this] { openPathDialog(PathDialogMode::SaveConfiguration); });
-    connect(addEntry(select, "Restorecon", "Read configer path"), &QAction::triggered, this,
+    connect(addEntry(select, "Restorecon", "&Read configer path"), &QAction::triggered, this,
             [this] { openPathDialog(PathDialogMode::RestoreConfiguration); });
 
     // "About" and "Instruction" are commands of the menu bar itself.
-    QAction* about = bar->addAction(QStringLiteral("About"));
+    QAction* about = bar->addAction(QStringLiteral("&About"));
     about->setObjectName(QStringLiteral("About"));
     connect(about, &QAction::triggered, this, &MainWindow::openAboutWindow);
-    QAction* talk = bar->addAction(QStringLiteral("Instruction"));
+    QAction* talk = bar->addAction(QStringLiteral("&Instruction"));
     talk->setObjectName(QStringLiteral("Talk"));
     connect(talk, &QAction::triggered, this, &MainWindow::openInstructionWindow);
 }

@@ -374,6 +374,15 @@ void TransferWindow::keyPressEvent(QKeyEvent* event) {
         event->accept();
         return;
     }
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        // Enter presses the button that has the focus (none is the default,
+        // so that Enter elsewhere presses nothing).
+        if (auto* button = qobject_cast<QPushButton*>(focusWidget());
+            button && button->isVisible() && button->isEnabled())
+            button->click();
+        event->accept();
+        return;
+    }
     QDialog::keyPressEvent(event);
 }
 

@@ -373,6 +373,33 @@ private slots:
         QVERIFY(!QFile::exists(File("new.nc")));
     }
 
+    void keysDoWhatTheToolbarButtonsDo() {
+        EditorWindow* editor = OpenEditor();
+        QVERIFY(QTest::qWaitForWindowActive(editor));
+        editor->setProgramText("G01 X1\r\nG01 X2\r\n");
+        QWidget* text = editor->textArea();
+        auto lastTitle = [this] { return prompts->fileQuestions.back().title; };
+        QTest::keyClick(text, Qt::Key_O, Qt::ControlModifier);
+        QCOMPARE(lastTitle(), QString("Open File"));
+        QTest::keyClick(text, Qt::Key_S, Qt::ControlModifier);
+        QCOMPARE(lastTitle(), QString("Save File"));
+        prompts->printAccepted = false;
+        QTest::keyClick(text, Qt::Key_P, Qt::ControlModifier);
+        QCOMPARE(prompts->printTitle, QString("print"));
+        QCOMPARE(prompts->fileQuestions.size(), std::size_t(3));  // the first open, Ctrl+O, Ctrl+S
+
+        QTest::keyClick(text, Qt::Key_F, Qt::ControlModifier);
+        SearchDialog* dialog = editor->searchDialog();
+        QVERIFY(dialog);
+        dialog->wordBox()->setText("G01");
+        QTRY_VERIFY(!editor->findChild<QTimer*>("Timer4")->isActive());
+        QTest::keyClick(text, Qt::Key_F3);
+        QTRY_COMPARE(dialog->byteLabel()->text(), QString("1"));
+        QTest::keyClick(dialog->wordBox(), Qt::Key_F3);  // in the dialog as well
+        QTRY_COMPARE(dialog->byteLabel()->text(), QString("9"));
+        QCOMPARE(editor->programText(), std::string("G01 X1\r\nG01 X2\r\n"));
+    }
+
     void toolbarCutCopyPasteAndUndo() {
         EditorWindow* editor = OpenEditor();
         editor->setProgramText("G00 X1\r\nM30\r\n");

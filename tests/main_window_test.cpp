@@ -105,7 +105,8 @@ private slots:
 
     void menusHoldTheirEntriesInOrder() {
         MainWindow window;
-        // A menu's title, then name|caption|key of each entry ("-": a separator).
+        // A menu's title, then name|caption|key of each entry ("-": a separator);
+        // "&" marks an entry's Alt-letter.
         auto entries = [&](const char* name) {
             auto* menu = window.findChild<QMenu*>(name);
             QStringList list{menu ? menu->title() : "(none)"};
@@ -116,19 +117,25 @@ private slots:
             return list;
         };
         QCOMPARE(entries("Go"),
-                 (QStringList{"Work", "Sendd|Send|F1", "Reveice|Receive|F2", "seprator|-|",
-                              "Edit|Editor|F3", "sepretor|-|", "Exit|Quit|Ctrl+Q"}));
-        QCOMPARE(entries("Setting"), (QStringList{"Setting", "ProTocol|Setting of communtion|F4",
-                                                  "Idnumber|Editor|", "Process|Replace|"}));
+                 (QStringList{"&Work", "Sendd|&Send|F1", "Reveice|&Receive|F2", "seprator|-|",
+                              "Edit|&Editor|F3", "sepretor|-|", "Exit|&Quit|Ctrl+Q"}));
+        QCOMPARE(entries("Setting"), (QStringList{"&Setting", "ProTocol|Setting of &communtion|F4",
+                                                  "Idnumber|&Editor|", "Process|&Replace|"}));
         QCOMPARE(entries("OPtion"),
-                 (QStringList{"Select", "Editor|Editor path|", "savecon|Save configer path|",
-                              "Restorecon|Read configer path|"}));
+                 (QStringList{"Se&lect", "Editor|&Editor path|", "savecon|&Save configer path|",
+                              "Restorecon|&Read configer path|"}));
         // The bar ends with two commands of its own, About and Instruction.
         QStringList bar;
         for (QAction* a : window.menuBar()->actions())
             bar << (a->menu() ? a->text() : a->objectName() + "|" + a->text());
         QCOMPARE(bar,
-                 (QStringList{"Work", "Setting", "Select", "About|About", "Talk|Instruction"}));
+                 (QStringList{"&Work", "&Setting", "Se&lect", "About|&About", "Talk|&Instruction"}));
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QTest::keyClick(&window, Qt::Key_L, Qt::AltModifier);
+        auto* select = window.findChild<QMenu*>("OPtion");
+        QTRY_VERIFY(select->isVisible());
+        select->close();
     }
 
     void functionKeysRunTheTransferFlows() {

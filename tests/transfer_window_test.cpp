@@ -109,7 +109,7 @@ private slots:
         QVERIFY(!m_port->open);
     }
 
-    void escWhileSendingClosesAtOnce() {
+    void enterSendsAndEscInTheProgramBoxClosesAtOnce() {
         test::RecordingPrompts prompts;
         useMemoryPort([](MemorySerialPort& p) {
             p.onPut = [&p](std::uint8_t) {
@@ -119,7 +119,11 @@ private slots:
         TransferWindow w(m_app);
         QVERIFY(w.openSend(program(100), "o2001.nc"));
         w.show();
-        click(w, "Command1");
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        // Enter presses the focused button: "Send".
+        auto* send = w.findChild<QPushButton*>("Command1");
+        QCOMPARE(QApplication::focusWidget(), send);
+        QTest::keyClick(send, Qt::Key_Return);
         QTRY_COMPARE(m_port->written.size(), size_t(200));
         // The operator clicked into the program box to scroll it: Esc still
         // quits from there.
