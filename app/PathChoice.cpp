@@ -32,25 +32,28 @@ QString PathChoice::join(const QString& dir, const QString& name) {
     return withSeparator(dir) + name;
 }
 
-void PathChoice::directoryChanged(const QString& dir) {
+void PathChoice::pointAt(const QString& dir) {
     m_selectedPath = withSeparator(dir);
+    m_pathLabel = '\n' + m_selectedPath;
+}
+
+void PathChoice::directoryChanged(const QString& dir) {
+    pointAt(dir);
     if (m_firstChange) {
         m_pattern =
             m_mode == PathDialogMode::EditorPath ? FilePattern::Executables : FilePattern::All;
         m_firstChange = false;
     }
-    m_pathLabel = '\n' + m_selectedPath;
 }
 
-void PathChoice::driveChanged(const QString& currentDir) {
-    m_selectedPath = withSeparator(currentDir);
-    m_pathLabel = '\n' + m_selectedPath;
-}
+void PathChoice::driveChanged(const QString& currentDir) { pointAt(currentDir); }
 
 void PathChoice::fileClicked(const QString& dir, const QString& name) {
     m_selectedPath = join(dir, name);
     m_pathLabel = m_selectedPath;
 }
+
+void PathChoice::fileDeselected(const QString& dir) { pointAt(dir); }
 
 bool PathChoice::sure(const QString& pathFieldText) {
     if (m_mode == PathDialogMode::SaveConfiguration) m_selectedPath = pathFieldText;

@@ -40,8 +40,11 @@ public:
     // The operator picked another drive while the directory list stood at
     // currentDir; directoryChanged follows when the drive can be read.
     void driveChanged(const QString& currentDir);
-    // The operator clicked a file in dir.
+    // The operator clicked a file in dir (or highlighted it with the keys).
     void fileClicked(const QString& dir, const QString& name);
+    // The operator took the highlight off the file list in dir: selectedPath
+    // is the directory again, as after opening it.
+    void fileDeselected(const QString& dir);
     // "Sure": takes the path field's text when saving a configuration; false
     // when selectedPath is empty or names a directory (ends with '/').
     bool sure(const QString& pathFieldText);
@@ -50,6 +53,9 @@ public:
     static QString join(const QString& dir, const QString& name);
 
 private:
+    // selectedPath and the label name the directory itself.
+    void pointAt(const QString& dir);
+
     PathDialogMode m_mode;
     QString m_selectedPath;
     QString m_pathLabel;

@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QStorageInfo>
 #include <QStyle>
 #include <algorithm>
@@ -159,8 +160,9 @@ PathDialog::PathDialog(AppContext& app, PathDialogMode mode, QWidget* parent)
     connect(m_drives, &QComboBox::activated, this, &PathDialog::chooseDrive);
     connect(m_dirs, &QListWidget::itemActivated, this,
             [this](QListWidgetItem* item) { openDirectory(item->data(kPathRole).toString()); });
-    connect(m_files, &QListWidget::itemClicked, this, &PathDialog::fileClicked);
-    connect(m_files, &QListWidget::itemActivated, this, &PathDialog::fileClicked);
+    // A file highlighted by the mouse, the arrow keys or by typing its name
+    // is chosen alike; "Sure" takes only what is highlighted.
+    connect(m_files, &QListWidget::itemSelectionChanged, this, &PathDialog::fileClicked);
 
     // The lists start at the current directory with every file shown,
     // whatever selectedPath is.
@@ -228,6 +230,8 @@ bool PathDialog::showDirectory(const QString& dir) {
     }
     m_dirs->setCurrentItem(current);
 
+    // A new listing highlights nothing; selectedPath is the directory's.
+    const QSignalBlocker quiet(m_files);
     m_files->clear();
     m_files->addItems(listing.files);
     return true;
@@ -255,9 +259,13 @@ void PathDialog::chooseDrive(int index) {
 }
 
 void PathDialog::fileClicked() {
-    QListWidgetItem* item = m_files->currentItem();
-    if (!item) return;
-    m_choice.fileClicked(m_dir, item->text());
+    const QList<QListWidgetItem*> highlighted = m_files->selectedItems();
+    if (highlighted.isEmpty()) {
+        // The operator took the highlight away (Ctrl+click): no file is chosen.
+        m_choice.fileDeselected(m_dir);
+    } else {
+        m_choice.fileClicked(m_dir, highlighted.first()->text());
+    }
     showChoice();
 }
 

@@ -162,6 +162,29 @@ private slots:
         QVERIFY(!fs::exists(m_app.configPath));
     }
 
+    void aFileHighlightedByTheKeysIsChosenAsByAClick() {
+        PathDialog dialog(m_app, PathDialogMode::RestoreConfiguration);
+        open(dialog);
+        click(dirs(dialog), "tools", true);
+        QListWidget* list = files(dialog);
+        list->setFocus();  // a focus frame on the first file, no highlight
+        QCOMPARE(pathLabel(dialog), "\n" + dir() + "/tools/");
+        QTest::keyClick(list, Qt::Key_Down);
+        QCOMPARE(pathLabel(dialog), dir() + "/tools/readme.txt");
+        QTest::keyClicks(list, "ed");
+        QCOMPARE(pathLabel(dialog), dir() + "/tools/edit.sh");
+        QCOMPARE(list->selectedItems().first()->text(), QString("edit.sh"));
+
+        // Ctrl+click takes the highlight away: nothing is chosen.
+        const QPoint at = list->visualItemRect(list->selectedItems().first()).center();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier, at);
+        QVERIFY(list->selectedItems().isEmpty());
+        sure(dialog);
+        QCOMPARE(m_prompts->texts(), std::vector<std::string>{kWrongPath});
+        QTest::keyClick(list, Qt::Key_Down);
+        QCOMPARE(dialog.choice().selectedPath(), dir() + "/tools/readme.txt");
+    }
+
     void theRootGetsNoDoubledSeparator() {
         PathChoice choice(PathDialogMode::RestoreConfiguration, "", "");
         choice.directoryChanged("/");
