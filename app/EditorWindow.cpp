@@ -405,7 +405,8 @@ void EditorWindow::SaveProgramAs() { SaveToChosenFile(); }
 
 bool EditorWindow::SaveToChosenFile() {
     if (m_busy) return false;
-    const QString name = saveFileName(this, {"Save File", "*.txt", QString()});
+    // Starts at the file the text came from, its name filled in.
+    const QString name = saveFileName(this, {"Save File", withProgramFilters("*.txt"), m_fileName});
     if (name.isEmpty()) return false;
     if (QFileInfo::exists(name)) {
         Message m;

@@ -1,10 +1,16 @@
 #include "Prompts.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QScreen>
+#include <algorithm>
+
+#include "Look.h"
 
 namespace fbx::ui {
 
@@ -57,13 +63,19 @@ public:
     }
 
     QString openFileName(QWidget* parent, const FileQuestion& q) override {
-        return QFileDialog::getOpenFileName(parent, q.title, q.fileName, dialogFilter(q.filter));
+        QFileDialog dialog(parent);
+        setUpFileDialog(dialog, q);
+        dialog.setFileMode(QFileDialog::ExistingFile);
+        return chosen(dialog);
     }
 
     QString saveFileName(QWidget* parent, const FileQuestion& q) override {
+        QFileDialog dialog(parent);
+        setUpFileDialog(dialog, q);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
         // The callers ask their own overwrite question.
-        return QFileDialog::getSaveFileName(parent, q.title, q.fileName, dialogFilter(q.filter),
-                                            nullptr, QFileDialog::DontConfirmOverwrite);
+        dialog.setOption(QFileDialog::DontConfirmOverwrite);
+        return chosen(dialog);
     }
 
     bool preparePrinter(QWidget* parent, QPrinter& printer, const QString& title,
@@ -71,6 +83,12 @@ public:
         QPrintDialog dialog(&printer, parent);
         setUpPrintDialog(dialog, title, hasSelection);
         return dialog.exec() == QDialog::Accepted;
+    }
+
+private:
+    static QString chosen(QFileDialog& dialog) {
+        if (dialog.exec() != QDialog::Accepted) return {};
+        return dialog.selectedFiles().value(0);
     }
 };
 
@@ -104,11 +122,53 @@ void setUpPrintDialog(QPrintDialog& dialog, const QString& title, bool hasSelect
                                       : QAbstractPrintDialog::AllPages);
 }
 
+QString withProgramFilters(const QString& filter) {
+    return filter + ";;NC programs (*.nc *.tap *.cnc *.mpf *.txt);;All files (*)";
+}
+
 QString dialogFilter(const QString& filter) {
-    // "*.*|*.*" is description|pattern; a bare pattern is its own description.
-    const QStringList parts = filter.split('|');
-    if (parts.size() >= 2) return parts[0] + " (" + parts[1] + ")";
-    return filter + " (" + filter + ")";
+    // "*.*" means every file, also those without an extension.
+    auto pattern = [](const QString& p) { return p == "*.*" ? QStringLiteral("*") : p; };
+    QStringList filters;
+    for (const QString& one : filter.split(";;")) {
+        // "*.*|*.*" is description|pattern; a bare pattern is its own
+        // description.
+        const QStringList parts = one.split('|');
+        if (one.contains('(')) filters << one;
+        else if (parts.size() >= 2) filters << parts[0] + " (" + pattern(parts[1]) + ")";
+        else filters << one + " (" + pattern(one) + ")";
+    }
+    return filters.join(";;");
+}
+
+void setUpFileDialog(QFileDialog& dialog, const FileQuestion& q) {
+    dialog.setWindowTitle(q.title);
+    const QFileInfo start(q.fileName);
+    if (!q.fileName.isEmpty()) {
+        if (start.isDir()) {
+            dialog.setDirectory(q.fileName);
+        } else {
+            dialog.setDirectory(start.absolutePath());
+            dialog.selectFile(start.fileName());
+        }
+    }
+    const QStringList filters = dialogFilter(q.filter).split(";;");
+    dialog.setNameFilters(filters);
+    for (const QString& filter : filters) {
+        const QString patterns = filter.section('(', 1).section(')', 0, 0);
+        if (start.fileName().isEmpty() ||
+            QDir::match(patterns.split(' ', Qt::SkipEmptyParts), start.fileName())) {
+            dialog.selectNameFilter(filter);
+            break;
+        }
+    }
+
+    // At this size the dialog's own detail view gives name, size, type and
+    // date the room they need.
+    dialog.setViewMode(QFileDialog::Detail);
+    const QRect screen = dialog.screen()->availableGeometry();
+    dialog.resize(std::min(screen.width() * 9 / 10, twips(14400, &dialog)),
+                  std::min(screen.height() * 8 / 10, twips(8640, &dialog)));
 }
 
 }  // namespace fbx::ui

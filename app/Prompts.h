@@ -7,13 +7,15 @@
 class QWidget;
 class QPrinter;
 class QPrintDialog;
+class QFileDialog;
 
 namespace fbx::ui {
 
-// What a file dialog is asked: its title, filter and starting name.
+// What a file dialog is asked: its title, filter and starting name (a file's
+// path, or a directory to start in).
 struct FileQuestion {
     QString title;
-    QString filter;  // e.g. "*.txt" or "*.*|*.*"
+    QString filter;  // e.g. "*.txt" or "*.*|*.*"; ";;" separates further filters
     QString fileName;
 };
 
@@ -49,7 +51,18 @@ QString saveFileName(QWidget* parent, const FileQuestion& question);
 // to a PDF file, which is there even on a machine without any printer.
 void setUpPrintDialog(QPrintDialog& dialog, const QString& title, bool hasSelection);
 
-// Turns a "*.txt" or "*.*|*.*" filter into the file dialog's form.
+// A program's filter followed by "NC programs (*.nc *.tap *.cnc *.mpf *.txt)"
+// and "All files (*)".
+QString withProgramFilters(const QString& filter);
+
+// Turns a "*.txt" or "*.*|*.*" filter into the file dialog's form ("*.*"
+// shows every file, as it does on the desktop the filters come from); filters
+// already in that form ("NC programs (*.nc)") stay as they are.
 QString dialogFilter(const QString& filter);
+
+// The file dialog as the real handler shows it: the question's title,
+// filters and starting file, the first filter that shows that file selected,
+// and the detail view at a size where name, size, type and date are readable.
+void setUpFileDialog(QFileDialog& dialog, const FileQuestion& question);
 
 }  // namespace fbx::ui

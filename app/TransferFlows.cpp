@@ -55,7 +55,7 @@ void ChooseAndSendFile(QWidget* mainWindow, AppContext& app) {
 }
 
 void ReceiveToFile(QWidget* mainWindow, AppContext& app) {
-    QString path = saveFileName(mainWindow, {"Receive", "*.txt", QString()});
+    QString path = saveFileName(mainWindow, {"Receive", withProgramFilters("*.txt"), QString()});
     app.settings.lastFilePath = localPath(path);
     if (path.isEmpty()) return;
     if (QFileInfo::exists(path) &&

@@ -4,6 +4,9 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QFile>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QTreeView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -343,6 +346,58 @@ private slots:
         editor->close();  // nothing unsaved: no question
         QTRY_VERIFY(!editor);
         QVERIFY(prompts->asked.empty());
+    }
+
+    void theSaveDialogStartsAtTheOpenFileWithReadableColumns() {
+        QVERIFY(writeWholeFile(dir->file("o1.nc"), Program(100)).isOk());  // "1.xx KiB"
+        QVERIFY(writeWholeFile(dir->file("notes.txt"), "").isOk());
+        prompts->openNames.push_back(File("o1.nc"));
+        EditorWindow* editor = OpenEditor();
+        prompts->saveNames.push_back("");
+        Press(editor, "Save1");
+        const FileQuestion question = prompts->fileQuestions.back();
+        QCOMPARE(question.fileName, File("o1.nc"));
+
+        // The dialog the operator then sees.
+        QFileDialog dialog;
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        setUpFileDialog(dialog, question);
+        dialog.show();
+        const QString programs = "NC programs (*.nc *.tap *.cnc *.mpf *.txt)";
+        QCOMPARE(dialog.nameFilters(), (QStringList{"*.txt (*.txt)", programs, "All files (*)"}));
+        QCOMPARE(dialog.selectedNameFilter(), programs);  // the one that shows o1.nc
+        QCOMPARE(dialog.selectedFiles(), QStringList{File("o1.nc")});
+        auto* view = dialog.findChild<QTreeView*>();
+        QVERIFY(view && view->isVisible());
+        auto cut = [view] {
+            // Cells of size, type and date wider than their column (with
+            // the few pixels of margin a cell keeps).
+            QStringList cut;
+            const QModelIndex root = view->rootIndex();
+            for (int row = 0; row < view->model()->rowCount(root); ++row)
+                for (int column = 1; column < 4; ++column) {
+                    const QString text = view->model()->index(row, column, root).data().toString();
+                    if (view->fontMetrics().horizontalAdvance(text) + 6 > view->header()->sectionSize(column))
+                        cut << text;
+                }
+            return cut;
+        };
+        QTRY_COMPARE(view->model()->rowCount(view->rootIndex()), 2);
+        QTRY_COMPARE(cut(), QStringList());
+        QVERIFY(view->header()->sectionSize(0) > 3 * view->fontMetrics().horizontalAdvance("o1.nc"));
+        QVERIFY(view->header()->length() <= view->viewport()->width());  // no column out of sight
+
+        // The open dialog's "*.*" shows programs without an extension too.
+        QVERIFY(writeWholeFile(dir->file("O2000"), "G00 X2").isOk());
+        FileQuestion open = prompts->fileQuestions.front();
+        QCOMPARE(open.title, QString("Open File"));
+        open.fileName = QString::fromStdString(dir->path());
+        QFileDialog opening;
+        opening.setOption(QFileDialog::DontUseNativeDialog);
+        setUpFileDialog(opening, open);
+        opening.show();
+        view = opening.findChild<QTreeView*>();
+        QTRY_COMPARE(view->model()->rowCount(view->rootIndex()), 3);
     }
 
     void unsavedEditsAreDroppedOnlyWhenTheOperatorSaysSo() {

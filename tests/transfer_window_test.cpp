@@ -16,6 +16,7 @@
 #include "RecordingPrompts.h"
 #include "SendEngine.h"
 #include "TempDir.h"
+#include "TransferFlows.h"
 #include "TransferWindow.h"
 
 using namespace fbx;
@@ -242,6 +243,15 @@ private slots:
         w.setProgress(0, 0);
         QVERIFY(bar->maximum() > bar->minimum());
         QCOMPARE(bar->value(), bar->minimum());
+    }
+
+    void theReceiveTargetIsChosenAmongNcPrograms() {
+        test::RecordingPrompts prompts;
+        prompts.saveNames = {""};
+        ReceiveToFile(nullptr, m_app);
+        QCOMPARE(prompts.fileQuestions.size(), size_t(1));
+        QCOMPARE(dialogFilter(prompts.fileQuestions[0].filter),
+                 QString("*.txt (*.txt);;NC programs (*.nc *.tap *.cnc *.mpf *.txt);;All files (*)"));
     }
 
     void closingDuringAReceiveGoesThroughTheQuitPath() {
