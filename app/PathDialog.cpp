@@ -136,13 +136,20 @@ PathDialog::PathDialog(AppContext& app, PathDialogMode mode, QWidget* parent)
     m_prompt = new QLabel(m_choice.prompt(), this);
     m_prompt->setObjectName(QStringLiteral("Label1"));
     m_prompt->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    m_prompt->setWordWrap(true);
     m_prompt->setAutoFillBackground(true);
     QPalette alarm = m_prompt->palette();
     alarm.setColor(QPalette::Window, Qt::red);
     alarm.setColor(QPalette::WindowText, Qt::white);
     m_prompt->setPalette(alarm);
     place(m_prompt, 0, 2880, 975, 615);
+    // "Path Save =" stays on one line: the prompt widens as far as its face
+    // needs and the path starts where it ends.
+    m_prompt->resize(std::max(m_prompt->width(), m_prompt->sizeHint().width()), m_prompt->height());
+    auto besidePrompt = [this](QWidget* w) {
+        QRect r = w->geometry();
+        r.setLeft(std::max(r.left(), m_prompt->x() + m_prompt->width()));
+        w->setGeometry(r);
+    };
 
     m_pathLabel = new QLabel(this);
     m_pathLabel->setObjectName(QStringLiteral("Label2"));
@@ -150,10 +157,12 @@ PathDialog::PathDialog(AppContext& app, PathDialogMode mode, QWidget* parent)
     m_pathLabel->setWordWrap(true);
     m_pathLabel->setTextFormat(Qt::PlainText);
     place(m_pathLabel, 960, 2880, 3975, 615);
+    besidePrompt(m_pathLabel);
 
     m_pathField = new QLineEdit(this);
     m_pathField->setObjectName(QStringLiteral("Text1"));
     place(m_pathField, 960, 2880, 3975, 615);
+    besidePrompt(m_pathField);
     m_pathField->setVisible(m_choice.showsPathField());
 
     connect(sureButton, &QPushButton::clicked, this, &PathDialog::sure);

@@ -43,6 +43,11 @@ void ProgramBox::setBytes(const std::string& bytes) {
     SendScintilla(Sci::SCI_SETUNDOCOLLECTION, 1L);
     SendScintilla(Sci::SCI_EMPTYUNDOBUFFER);
     SendScintilla(Sci::SCI_GOTOPOS, 0UL);
+    // A box laid out before it was shown (while a message box ran the event
+    // loop) is too small for one line and would keep the first line above
+    // its top: the text starts at its first line and column.
+    SendScintilla(Sci::SCI_SETFIRSTVISIBLELINE, 0UL);
+    SendScintilla(Sci::SCI_SETXOFFSET, 0UL);
     m_loading = false;
     updateReadOnly();
 }
@@ -92,6 +97,15 @@ void ProgramBox::highlightLine(std::int64_t position) {
     setSelectionBackgroundColor(kHeldLine);
     SendScintilla(Sci::SCI_SETSEL, static_cast<unsigned long>(start), start + length);
     SendScintilla(Sci::SCI_SCROLLCARET);
+    m_highlighted = true;
+}
+
+void ProgramBox::clearHighlight() {
+    if (!m_highlighted) return;
+    m_highlighted = false;
+    resetSelectionBackgroundColor();
+    const long caret = SendScintilla(Sci::SCI_GETCURRENTPOS);
+    SendScintilla(Sci::SCI_SETEMPTYSELECTION, static_cast<unsigned long>(caret));
 }
 
 void ProgramBox::onModified(int position, int type, const char*, int length) {

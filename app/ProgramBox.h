@@ -27,8 +27,10 @@ public:
     bool editable() const { return m_editable; }
 
     // Selects the line holding the 0-based position and gives it the held
-    // line's colour.
+    // line's colour; clearHighlight() takes both away again.
     void highlightLine(std::int64_t position);
+    void clearHighlight();
+    bool highlighted() const { return m_highlighted; }
 
     // Asked for each edit: replace removed characters at position with
     // inserted; false refuses it. source() is the text the box mirrors.
@@ -53,6 +55,7 @@ private:
     void updateReadOnly();
 
     bool m_editable = true;
+    bool m_highlighted = false;
     bool m_loading = false;
     bool m_batch = false;
     std::int64_t m_batchStart = 0;   // no change before this position

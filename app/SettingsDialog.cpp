@@ -71,9 +71,22 @@ SettingsDialog::SettingsDialog(AppContext& app, QWidget* parent) : QDialog(paren
     };
 
     int right = 0;
+    std::map<int, int> rowRight;     // row (twips) -> right edge of its lists so far
+    std::map<int, int> columnShift;  // label column (twips) -> pixels it moves right
     for (const Choice& choice : choices()) {
+        // A column moves right as far as a list to its left in one of its
+        // rows reaches into it.
+        if (!columnShift.count(choice.labelX)) {
+            int dx = 0;
+            for (const Choice& same : choices())
+                if (same.labelX == choice.labelX && rowRight.count(same.labelY))
+                    dx = std::max(dx, rowRight[same.labelY] + twips(90, this) -
+                                          twips(choice.labelX, this));
+            columnShift[choice.labelX] = dx;
+        }
+        const int dx = columnShift[choice.labelX];
         auto* label = new QLabel(QString::fromLatin1(choice.caption), this);
-        place(label, choice.labelX, choice.labelY, kLabelWidth, kRowHeight);
+        place(label, choice.labelX, choice.labelY, kLabelWidth, kRowHeight, dx);
         label->resize(std::max(label->width(), label->sizeHint().width()), label->height());
 
         auto* list = new QComboBox(this);
@@ -88,8 +101,11 @@ SettingsDialog::SettingsDialog(AppContext& app, QWidget* parent) : QDialog(paren
         }
         list->setCurrentIndex(index);
         place(list, choice.listX, choice.labelY, choice.listWidth, kRowHeight,
-              shift[choice.labelX]);
+              shift[choice.labelX] + dx);
+        // Wide enough for the longest entry ("19200") in the face in use.
+        list->resize(std::max(list->width(), list->sizeHint().width()), list->height());
         right = std::max(right, list->geometry().right());
+        rowRight[choice.labelY] = std::max(rowRight[choice.labelY], list->geometry().right());
         m_lists.push_back(list);
     }
 

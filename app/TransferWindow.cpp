@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QVBoxLayout>
 #include <climits>
 
@@ -184,13 +185,16 @@ void TransferWindow::build() {
     layout->addWidget(m_progress);
     layout->addLayout(buttons);
 
+    // "Keep on" and "re-send" end a hold: the held line's highlight goes.
     connect(m_command1, &QPushButton::clicked, this, [this] {
+        m_text->clearHighlight();
         if (m_engine) m_engine->startPressed();
     });
     connect(m_command2, &QPushButton::clicked, this, [this] {
         if (m_engine) m_engine->quitPressed();
     });
     connect(m_command3, &QPushButton::clicked, this, [this] {
+        m_text->clearHighlight();
         if (m_engine) m_engine->resendPressed();
     });
 }
@@ -320,9 +324,30 @@ void TransferWindow::showReceived(const std::string& tail) {
     m_picture->setText(QString::fromLatin1(tail.data(), static_cast<qsizetype>(tail.size())));
 }
 
-Answer TransferWindow::ask(const Message& message) { return ui::ask(this, message); }
+void TransferWindow::placeBeforeShowing() {
+    if (isVisible() || testAttribute(Qt::WA_Moved)) return;
+    // Where the window will show (centred on its parent, within the screen),
+    // so that a box asked while it opens is centred on it, not on a window
+    // still at the screen's corner.
+    const QWidget* over = parentWidget() ? parentWidget()->window() : nullptr;
+    const QScreen* on = over ? over->screen() : screen();
+    const QRect area = on ? on->availableGeometry() : QRect();
+    QRect place(QPoint(0, 0), size());
+    place.moveCenter(over ? over->geometry().center() : area.center());
+    if (area.isValid()) {
+        place.moveLeft(std::max(area.left(), std::min(place.left(), area.right() - place.width())));
+        place.moveTop(std::max(area.top(), std::min(place.top(), area.bottom() - place.height())));
+    }
+    move(place.topLeft());
+}
+
+Answer TransferWindow::ask(const Message& message) {
+    placeBeforeShowing();
+    return ui::ask(this, message);
+}
 
 std::string TransferWindow::chooseFile(const std::string& title, const std::string& filter) {
+    placeBeforeShowing();
     QString path = openFileName(this, {QString::fromStdString(title),
                                        QString::fromStdString(filter), QString()});
     std::string chosen = QFile::encodeName(path).toStdString();

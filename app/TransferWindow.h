@@ -69,6 +69,7 @@ private:
     void startHost();
     QWidget* widgetFor(Element element) const;
     void escapePressed();
+    void placeBeforeShowing();
 
     AppContext& m_app;
     SteadyClock m_clock;

@@ -125,7 +125,13 @@ private slots:
             m_prompts->asked.clear();
             PathDialog dialog(m_app, c.mode);
             open(dialog);
-            QCOMPARE(dialog.findChild<QLabel*>("Label1")->text(), c.prompt);
+            auto* prompt = dialog.findChild<QLabel*>("Label1");
+            QCOMPARE(prompt->text(), c.prompt);
+            // The prompt shows on one line, beside the path.
+            const int promptEnd = prompt->x() + prompt->fontMetrics().horizontalAdvance(c.prompt.trimmed());
+            QVERIFY(promptEnd <= prompt->x() + prompt->width());
+            QVERIFY(promptEnd <= dialog.findChild<QLabel*>("Label2")->x());
+            QVERIFY(promptEnd <= field(dialog)->x());
             QCOMPARE(pathLabel(dialog), c.path);
             QCOMPARE(field(dialog)->isVisible(), c.field);
             if (c.field) QCOMPARE(field(dialog)->text(), c.path);

@@ -1,5 +1,6 @@
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QtTest>
@@ -126,6 +127,26 @@ private slots:
         confirm(dialog);
         QCOMPARE(m_app.settings.baudRate, std::string("57600"));
         QCOMPARE(m_app.codes.baudCode, std::int16_t(15));
+    }
+
+    void everyListShowsItsLongestEntryAndNothingOverlaps() {
+        SettingsDialog dialog(m_app);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        const QList<QWidget*> controls = dialog.findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+        // What a control shows: a caption only as wide as its text.
+        auto shown = [](QWidget* w) {
+            QRect r = w->geometry();
+            if (auto* label = qobject_cast<QLabel*>(w)) r.setWidth(label->sizeHint().width());
+            return r;
+        };
+        for (QWidget* control : controls) {
+            if (auto* box = qobject_cast<QComboBox*>(control))
+                QVERIFY2(box->width() >= box->sizeHint().width(), qPrintable(box->objectName()));
+            for (QWidget* other : controls)
+                QVERIFY2(control == other || !shown(control).intersects(shown(other)),
+                         qPrintable(control->objectName() + " / " + other->objectName()));
+        }
     }
 
     void theCheckBoxAppliesOnClickAndClosingAppliesNothingElse() {

@@ -245,6 +245,64 @@ private slots:
         QCOMPARE(bar->value(), bar->minimum());
     }
 
+    void aBoxWhileOpeningIsCentredOnTheWindowAndTheTextStaysAtItsTop() {
+        m_app.settings.replaceString1 = "[67][1][84 69 83 84]";
+        m_app.settings.replaceString2 = "[67][1][84 69 83 84]";  // a duplicate trigger
+        m_app.settings.sendingEdit = 1;
+        useMemoryPort();
+        QWidget main;
+        main.setGeometry(40, 30, 720, 540);
+        main.show();
+        TransferWindow w(m_app, &main);
+        test::RecordingPrompts prompts;
+        QPoint centreAtAsk;
+        prompts.onAsk = [&](const Message&) {
+            centreAtAsk = w.geometry().center();
+            QTest::qWait(50);  // the box runs the event loop
+        };
+        QVERIFY(w.openSend(program(100), "o2001.nc"));
+        QCOMPARE(prompts.asked.size(), size_t(1));
+        QVERIFY((centreAtAsk - main.geometry().center()).manhattanLength() <= 2);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        // Where the box was centred, give or take the window's frame.
+        QVERIFY((w.geometry().center() - centreAtAsk).manhattanLength() <= 8);
+        QCOMPARE(w.textBox()->SendScintilla(QsciScintillaBase::SCI_GETFIRSTVISIBLELINE), 0L);
+    }
+
+    void theHeldLineHighlightGoesWithKeepOnAndResend() {
+        test::RecordingPrompts prompts;
+        m_app.settings.mode = "DNC";
+        m_app.settings.sendingEdit = 1;
+        useMemoryPort([](MemorySerialPort& p) {
+            p.onPut = [&p](std::uint8_t) {
+                if (p.written.ends_with("G01")) p.queueInput({19});  // the first block
+            };
+        });
+        TransferWindow w(m_app);
+        QVERIFY(w.openSend("G01 X1\r\nG02 X2\r\nM30\r\n", "o.nc"));
+        w.show();
+        auto* send = static_cast<SendEngine*>(w.engine());
+        ProgramBox* box = w.textBox();
+        auto holdAtTheFirstBlock = [&] {
+            click(w, "Command1");
+            m_port->queueInput({17});
+            QTRY_VERIFY(m_port->written.ends_with("G01"));
+            click(w, "Command2");  // "hold on"
+            m_port->queueInput({17});
+            QTRY_VERIFY(send->holding());
+            QVERIFY(box->hasSelectedText());
+            QCOMPARE(box->selectedText(), QString("G02 X2\r\n"));
+        };
+        holdAtTheFirstBlock();
+        click(w, "Command3");  // "re-send"
+        QVERIFY(!box->hasSelectedText());
+        holdAtTheFirstBlock();
+        click(w, "Command1");  // "Keep on"
+        QVERIFY(!box->hasSelectedText());
+        QTRY_COMPARE(textOf(w, "Label3"), QString("finish"));
+    }
+
     void theReceiveTargetIsChosenAmongNcPrograms() {
         test::RecordingPrompts prompts;
         prompts.saveNames = {""};
