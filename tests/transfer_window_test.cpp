@@ -213,6 +213,51 @@ private slots:
         QTRY_VERIFY(!w.isVisible());
     }
 
+    void aHeldSendShowsItsHoldAndAResendWhatWentOut() {
+        test::RecordingPrompts prompts;
+        useMemoryPort([](MemorySerialPort& p) {
+            p.onPut = [&p](std::uint8_t) {
+                if (p.written.size() == 200) p.queueInput({19});  // the machine holds us
+            };
+        });
+        const std::string text = program(100);
+        TransferWindow w(m_app);
+        QVERIFY(w.openSend(text, "o2001.nc"));
+        w.show();
+        QCOMPARE(textOf(w, "lineState"), QString("line idle"));
+        click(w, "Command1");
+        QTRY_COMPARE_WITH_TIMEOUT(textOf(w, "lineState"),
+                                  QString("held by the machine (DC3) for 1 s"), 3000);
+        QCOMPARE(m_port->written.size(), size_t(200));
+
+        click(w, "Command3");  // "re-send"
+        QTRY_COMPARE(textOf(w, "lineState"), QString("line idle"));
+        QCOMPARE(textOf(w, "Label3"), QString("Ready"));
+        QCOMPARE(textOf(w, "Label6"), QString("200"));
+        QCOMPARE(textOf(w, "Label7"), QString::number(text.size()));
+        auto* bar = w.findChild<QProgressBar*>("ProgressBar1");
+        QCOMPARE(bar->value(), 200);
+        QCOMPARE(bar->maximum(), int(text.size()));
+    }
+
+    void nothingToSendIsNoFinish() {
+        test::RecordingPrompts prompts;
+        useMemoryPort();
+        prompts.answers = {Answer::Cancel};  // "Data empty open nevtile?"
+        TransferWindow w(m_app);
+        QVERIFY(w.openSend("G0", "short.nc"));
+        w.show();
+        QCOMPARE(prompts.texts(), std::vector<std::string>{"Data empty open nevtile?"});
+        click(w, "Command1");
+        QTRY_COMPARE(textOf(w, "Label3"), QString("Nothing sent: no program text"));
+        QCOMPARE(textOf(w, "Command1"), QString("Send"));
+        QCOMPARE(textOf(w, "Label6"), QString("0"));
+        auto* bar = w.findChild<QProgressBar*>("ProgressBar1");
+        QVERIFY(bar->maximum() > bar->minimum());  // not the striped busy bar
+        QCOMPARE(bar->value(), bar->minimum());
+        QVERIFY(m_port->written.empty());
+    }
+
     void theLineIndicatorShowsWhatHoldsTheLine() {
         test::RecordingPrompts prompts;
         useMemoryPort();
@@ -237,12 +282,6 @@ private slots:
         w.showLineState(LineState::Free, 9);
         QCOMPARE(text->text(), QString("line free"));
         QVERIFY(colour().green() > 150 && colour().red() < 100);
-
-        // Nothing to send: an empty bar, not Qt's striped busy one.
-        auto* bar = w.findChild<QProgressBar*>("ProgressBar1");
-        w.setProgress(0, 0);
-        QVERIFY(bar->maximum() > bar->minimum());
-        QCOMPARE(bar->value(), bar->minimum());
     }
 
     void aBoxWhileOpeningIsCentredOnTheWindowAndTheTextStaysAtItsTop() {
