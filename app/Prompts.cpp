@@ -4,10 +4,13 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFileSystemModel>
+#include <QHeaderView>
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QScreen>
+#include <QTreeView>
 #include <algorithm>
 
 #include "Look.h"
@@ -163,12 +166,25 @@ void setUpFileDialog(QFileDialog& dialog, const FileQuestion& q) {
         }
     }
 
-    // At this size the dialog's own detail view gives name, size, type and
-    // date the room they need.
     dialog.setViewMode(QFileDialog::Detail);
     const QRect screen = dialog.screen()->availableGeometry();
     dialog.resize(std::min(screen.width() * 9 / 10, twips(14400, &dialog)),
                   std::min(screen.height() * 8 / 10, twips(8640, &dialog)));
+    // Size, type and date as wide as what they show ("105.47 KiB"), the name
+    // taking the rest, each time a directory's listing is in.
+    auto* view = dialog.findChild<QTreeView*>();
+    auto* model = dialog.findChild<QFileSystemModel*>();
+    if (!view || !model) return;  // the desktop's own dialog
+    QObject::connect(model, &QFileSystemModel::directoryLoaded, view, [view] {
+        QHeaderView* header = view->header();
+        int others = 0;
+        for (int column = 1; column < header->count(); ++column) {
+            view->resizeColumnToContents(column);
+            others += header->sectionSize(column);
+        }
+        const int least = view->fontMetrics().horizontalAdvance(QString(16, 'w'));
+        header->resizeSection(0, std::max(least, view->viewport()->width() - others));
+    });
 }
 
 }  // namespace fbx::ui

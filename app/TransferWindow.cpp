@@ -135,6 +135,7 @@ void TransferWindow::build() {
     m_lineState = new QLabel(this);
     m_lineState->setObjectName("lineState");
     m_lineState->setFont(systemFont(10, true));
+    m_lineState->setWordWrap(true);  // long holds stay readable in a narrow column
     auto* indicator = new QHBoxLayout;
     indicator->addWidget(m_lineLight);
     indicator->addWidget(m_lineState, 1);

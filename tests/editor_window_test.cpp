@@ -15,6 +15,8 @@
 #include <QPrinter>
 #include <QProcess>
 #include <QPushButton>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QTimer>
 #include <QToolBar>
 #include <QtTest>
@@ -102,6 +104,10 @@ private:
     QString File(const char* name) { return QString::fromStdString(dir->file(name)); }
 
 private slots:
+    void initTestCase() {
+        // What file dialogs remember goes to a test location, not the user's.
+        QStandardPaths::setTestModeEnabled(true);
+    }
     void init() {
         prompts = std::make_unique<test::RecordingPrompts>();
         dir = std::make_unique<test::TempDir>();
@@ -349,7 +355,7 @@ private slots:
     }
 
     void theSaveDialogStartsAtTheOpenFileWithReadableColumns() {
-        QVERIFY(writeWholeFile(dir->file("o1.nc"), Program(100)).isOk());  // "1.xx KiB"
+        QVERIFY(writeWholeFile(dir->file("o1.nc"), Program(8000)).isOk());  // "1xx.xx KiB"
         QVERIFY(writeWholeFile(dir->file("notes.txt"), "").isOk());
         prompts->openNames.push_back(File("o1.nc"));
         EditorWindow* editor = OpenEditor();
@@ -358,7 +364,9 @@ private slots:
         const FileQuestion question = prompts->fileQuestions.back();
         QCOMPARE(question.fileName, File("o1.nc"));
 
-        // The dialog the operator then sees.
+        // The dialog the operator then sees, as on a machine where no file
+        // dialog has been used before (file dialogs keep their columns).
+        QSettings(QSettings::UserScope, "QtProject").remove("FileDialog");
         QFileDialog dialog;
         dialog.setOption(QFileDialog::DontUseNativeDialog);
         setUpFileDialog(dialog, question);
