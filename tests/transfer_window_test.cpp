@@ -224,14 +224,21 @@ private slots:
         TransferWindow w(m_app);
         QVERIFY(w.openSend(text, "o2001.nc"));
         w.show();
+        // The line indicator's light, as painted.
+        auto light = [&w] {
+            const QImage image = w.findChild<QLabel*>("lineLight")->grab().toImage();
+            return image.pixelColor(image.width() / 2, image.height() / 2);
+        };
         QCOMPARE(textOf(w, "lineState"), QString("line idle"));
         click(w, "Command1");
         QTRY_COMPARE_WITH_TIMEOUT(textOf(w, "lineState"),
                                   QString("held by the machine (DC3) for 1 s"), 3000);
+        QVERIFY(light().red() > 200 && light().green() < 100);
         QCOMPARE(m_port->written.size(), size_t(200));
 
         click(w, "Command3");  // "re-send"
         QTRY_COMPARE(textOf(w, "lineState"), QString("line idle"));
+        QVERIFY(light().red() == light().green());  // grey
         QCOMPARE(textOf(w, "Label3"), QString("Ready"));
         QCOMPARE(textOf(w, "Label6"), QString("200"));
         QCOMPARE(textOf(w, "Label7"), QString::number(text.size()));
@@ -256,32 +263,6 @@ private slots:
         QVERIFY(bar->maximum() > bar->minimum());  // not the striped busy bar
         QCOMPARE(bar->value(), bar->minimum());
         QVERIFY(m_port->written.empty());
-    }
-
-    void theLineIndicatorShowsWhatHoldsTheLine() {
-        test::RecordingPrompts prompts;
-        useMemoryPort();
-        TransferWindow w(m_app);
-        QVERIFY(w.openSend(program(3), "o2001.nc"));
-        w.show();
-        auto* text = w.findChild<QLabel*>("lineState");
-        auto* light = w.findChild<QLabel*>("lineLight");
-        QVERIFY(text && light && light->isVisible());
-        // The light's colour, as painted.
-        auto colour = [light] {
-            const QImage image = light->grab().toImage();
-            return image.pixelColor(image.width() / 2, image.height() / 2);
-        };
-        w.showLineState(LineState::HeldByMachine, 75);
-        QCOMPARE(text->text(), QString("held by the machine (DC3) for 75 s"));
-        QVERIFY(colour().red() > 200 && colour().green() < 100);
-        w.showLineState(LineState::WaitingForDsr, 3);
-        QCOMPARE(text->text(), QString("waiting for DSR for 3 s"));
-        w.showLineState(LineState::WaitingForDc1, 0);
-        QCOMPARE(text->text(), QString("waiting for DC1 for 0 s"));
-        w.showLineState(LineState::Free, 9);
-        QCOMPARE(text->text(), QString("line free"));
-        QVERIFY(colour().green() > 150 && colour().red() < 100);
     }
 
     void aBoxWhileOpeningIsCentredOnTheWindowAndTheTextStaysAtItsTop() {
