@@ -238,7 +238,8 @@ void EditorWindow::BuildToolbar() {
         action->setObjectName(button.key);
         action->setData(QString(button.key));
         action->setToolTip(button.tooltip);
-        if (button.shortcut) action->setShortcut(QKeySequence(QString::fromLatin1(button.shortcut)));
+        if (button.shortcut)
+            action->setShortcut(QKeySequence(QString::fromLatin1(button.shortcut)));
     }
     connect(m_toolBar, &QToolBar::actionTriggered, this, &EditorWindow::OnToolbar);
 
@@ -430,7 +431,8 @@ bool EditorWindow::SaveToChosenFile() {
         file.cancelWriting();
     }
     if (!ok) {
-        ask(this, Failure("Save File", name.toStdString() + ": " + file.errorString().toStdString()));
+        ask(this,
+            Failure("Save File", name.toStdString() + ": " + file.errorString().toStdString()));
         return false;
     }
     // The text is now that file's.
@@ -450,7 +452,8 @@ void EditorWindow::PrintProgram() {
     QPrinter printer(QPrinter::HighResolution);
     // The print dialog proposes "<docName without extension>.pdf" for a
     // PDF file: the name alone, not the whole path.
-    printer.setDocName(m_fileName.isEmpty() ? QStringLiteral("Editor") : QFileInfo(m_fileName).fileName());
+    printer.setDocName(m_fileName.isEmpty() ? QStringLiteral("Editor")
+                                            : QFileInfo(m_fileName).fileName());
     printer.setPrintRange(hasSelection ? QPrinter::Selection : QPrinter::AllPages);
     if (!prompts().preparePrinter(this, printer, "print", hasSelection)) return;
     if (!hasSelection || printer.printRange() != QPrinter::Selection) {

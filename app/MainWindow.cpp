@@ -108,13 +108,13 @@ void MainWindow::buildMenus() {
             &MainWindow::startOutsideEditor);
     addSeparator(work, "sepretor");
     // Quit's key: Ctrl+Q, the desktop's usual key for ending a program.
-    connect(addEntry(work, "Exit", "&Quit", QKeySequence(Qt::CTRL | Qt::Key_Q)), &QAction::triggered,
-            this, &MainWindow::quit);
+    connect(addEntry(work, "Exit", "&Quit", QKeySequence(Qt::CTRL | Qt::Key_Q)),
+            &QAction::triggered, this, &MainWindow::quit);
 
     QMenu* setting = bar->addMenu(QStringLiteral("&Setting"));
     setting->setObjectName(QStringLiteral("Setting"));
-    connect(addEntry(setting, "ProTocol", "Setting of &communtion", Qt::Key_F4), &QAction::triggered,
-            this, &MainWindow::openSettingsDialog);
+    connect(addEntry(setting, "ProTocol", "Setting of &communtion", Qt::Key_F4),
+            &QAction::triggered, this, &MainWindow::openSettingsDialog);
     connect(addEntry(setting, "Idnumber", "&Editor"), &QAction::triggered, this,
             &MainWindow::openBuiltInEditor);
     connect(addEntry(setting, "Process", "&Replace"), &QAction::triggered, this,

@@ -80,8 +80,8 @@ SettingsDialog::SettingsDialog(AppContext& app, QWidget* parent) : QDialog(paren
             int dx = 0;
             for (const Choice& same : choices())
                 if (same.labelX == choice.labelX && rowRight.count(same.labelY))
-                    dx = std::max(dx, rowRight[same.labelY] + twips(90, this) -
-                                          twips(choice.labelX, this));
+                    dx = std::max(
+                        dx, rowRight[same.labelY] + twips(90, this) - twips(choice.labelX, this));
             columnShift[choice.labelX] = dx;
         }
         const int dx = columnShift[choice.labelX];

@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QHeaderView>
-#include <QTreeView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -19,6 +18,7 @@
 #include <QStandardPaths>
 #include <QTimer>
 #include <QToolBar>
+#include <QTreeView>
 #include <QtTest>
 
 #include "AppContext.h"
@@ -385,14 +385,16 @@ private slots:
             for (int row = 0; row < view->model()->rowCount(root); ++row)
                 for (int column = 1; column < 4; ++column) {
                     const QString text = view->model()->index(row, column, root).data().toString();
-                    if (view->fontMetrics().horizontalAdvance(text) + 6 > view->header()->sectionSize(column))
+                    if (view->fontMetrics().horizontalAdvance(text) + 6 >
+                        view->header()->sectionSize(column))
                         cut << text;
                 }
             return cut;
         };
         QTRY_COMPARE(view->model()->rowCount(view->rootIndex()), 2);
         QTRY_COMPARE(cut(), QStringList());
-        QVERIFY(view->header()->sectionSize(0) > 3 * view->fontMetrics().horizontalAdvance("o1.nc"));
+        QVERIFY(view->header()->sectionSize(0) >
+                3 * view->fontMetrics().horizontalAdvance("o1.nc"));
         QVERIFY(view->header()->length() <= view->viewport()->width());  // no column out of sight
 
         // The open dialog's "*.*" shows programs without an extension too.

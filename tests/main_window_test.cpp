@@ -128,8 +128,8 @@ private slots:
         QStringList bar;
         for (QAction* a : window.menuBar()->actions())
             bar << (a->menu() ? a->text() : a->objectName() + "|" + a->text());
-        QCOMPARE(bar,
-                 (QStringList{"&Work", "&Setting", "Se&lect", "About|&About", "Talk|&Instruction"}));
+        QCOMPARE(bar, (QStringList{"&Work", "&Setting", "Se&lect", "About|&About",
+                                   "Talk|&Instruction"}));
         window.show();
         QVERIFY(QTest::qWaitForWindowActive(&window));
         QTest::keyClick(&window, Qt::Key_L, Qt::AltModifier);

@@ -128,7 +128,8 @@ private slots:
             auto* prompt = dialog.findChild<QLabel*>("Label1");
             QCOMPARE(prompt->text(), c.prompt);
             // The prompt shows on one line, beside the path.
-            const int promptEnd = prompt->x() + prompt->fontMetrics().horizontalAdvance(c.prompt.trimmed());
+            const int promptEnd =
+                prompt->x() + prompt->fontMetrics().horizontalAdvance(c.prompt.trimmed());
             QVERIFY(promptEnd <= prompt->x() + prompt->width());
             QVERIFY(promptEnd <= dialog.findChild<QLabel*>("Label2")->x());
             QVERIFY(promptEnd <= field(dialog)->x());

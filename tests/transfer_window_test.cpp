@@ -1,7 +1,7 @@
 #include <QFile>
 #include <QLabel>
-#include <QProgressBar>
 #include <QProcess>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QtTest>
 #include <filesystem>
@@ -328,8 +328,9 @@ private slots:
         prompts.saveNames = {""};
         ReceiveToFile(nullptr, m_app);
         QCOMPARE(prompts.fileQuestions.size(), size_t(1));
-        QCOMPARE(dialogFilter(prompts.fileQuestions[0].filter),
-                 QString("*.txt (*.txt);;NC programs (*.nc *.tap *.cnc *.mpf *.txt);;All files (*)"));
+        QCOMPARE(
+            dialogFilter(prompts.fileQuestions[0].filter),
+            QString("*.txt (*.txt);;NC programs (*.nc *.tap *.cnc *.mpf *.txt);;All files (*)"));
     }
 
     void closingDuringAReceiveGoesThroughTheQuitPath() {
