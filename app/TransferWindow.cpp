@@ -19,6 +19,7 @@
 #include "Prompts.h"
 #include "ReceiveEngine.h"
 #include "SendEngine.h"
+#include "Statistics.h"
 
 namespace fbx::ui {
 
@@ -32,21 +33,16 @@ QString fromUtf8(const std::string& text) {
     return s;
 }
 
-// The line indicator: the light's colour and the text for each state.
-struct LineLook {
-    const char* colour;
-    const char* text;  // "%1": whole seconds in the state
-};
-
-LineLook lineLook(LineState state) {
+// The line indicator's light: its colour for each state.
+const char* lineColour(LineState state) {
     switch (state) {
         case LineState::Idle: break;
-        case LineState::Free: return {"#20b020", "line free"};
-        case LineState::HeldByMachine: return {"#e02020", "held by the machine (DC3) for %1 s"};
-        case LineState::WaitingForDsr: return {"#f0a000", "waiting for DSR for %1 s"};
-        case LineState::WaitingForDc1: return {"#f0a000", "waiting for DC1 for %1 s"};
+        case LineState::Free: return "#20b020";
+        case LineState::HeldByMachine: return "#e02020";
+        case LineState::WaitingForDsr:
+        case LineState::WaitingForDc1: return "#f0a000";
     }
-    return {"#b0b0b0", "line idle"};
+    return "#b0b0b0";
 }
 
 QLabel* valueLabel(const char* name, QWidget* parent) {
@@ -358,13 +354,11 @@ std::string TransferWindow::chooseFile(const std::string& title, const std::stri
 }
 
 void TransferWindow::showLineState(LineState state, std::int64_t seconds) {
-    const LineLook look = lineLook(state);
     m_lineLight->setStyleSheet(QStringLiteral("background-color: %1; border: 1px solid #606060; "
                                               "border-radius: %2px;")
-                                   .arg(look.colour)
+                                   .arg(lineColour(state))
                                    .arg(m_lineLight->width() / 2));
-    QString text = QString::fromLatin1(look.text);
-    if (text.contains("%1")) text = text.arg(seconds);
+    const QString text = QString::fromStdString(lineStateText(state, seconds));
     m_lineState->setText(text);
 }
 

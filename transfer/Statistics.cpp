@@ -16,15 +16,15 @@ std::int64_t remainingSeconds(std::int64_t total, std::int64_t position, std::in
 }
 
 std::string lineStateText(LineState state, std::int64_t seconds) {
+    const std::string during = " for " + std::to_string(seconds) + " s";
     switch (state) {
         case LineState::Free: return "line free";
-        case LineState::HeldByMachine:
-            return "held by the machine (DC3) for " + std::to_string(seconds) + " s";
-        case LineState::WaitingForDsr: return "waiting for DSR";
-        case LineState::WaitingForDc1: return "waiting for DC1";
+        case LineState::HeldByMachine: return "held by the machine (DC3)" + during;
+        case LineState::WaitingForDsr: return "waiting for DSR" + during;
+        case LineState::WaitingForDc1: return "waiting for DC1" + during;
         case LineState::Idle: break;
     }
-    return {};
+    return "line idle";
 }
 
 }  // namespace fbx

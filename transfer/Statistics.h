@@ -16,7 +16,8 @@ std::string formatHms(std::int64_t seconds);
 std::int64_t remainingSeconds(std::int64_t total, std::int64_t position, std::int64_t elapsed);
 
 // The line indicator's text: "line free", "held by the machine (DC3) for
-// N s", "waiting for DSR", "waiting for DC1"; empty when no send runs.
+// N s", "waiting for DSR for N s", "waiting for DC1 for N s"; "line idle"
+// when no send runs.
 std::string lineStateText(LineState state, std::int64_t seconds);
 
 }  // namespace fbx

@@ -81,7 +81,7 @@ void CliView::flushStatistics(bool force) {
 }
 
 void CliView::showLineState(LineState state, std::int64_t seconds) {
-    m_line = lineStateText(state, seconds);
+    m_line = state == LineState::Idle ? std::string() : lineStateText(state, seconds);
     if (state != LineState::Idle) m_dirty = true;
     flushStatistics();
 }
