@@ -350,6 +350,7 @@ private slots:
         prompts.answers = {Answer::Cancel};
         w.close();
         QVERIFY(w.isVisible());
+        QVERIFY(!prompts.texts().empty());
         QCOMPARE(prompts.texts().back(), std::string("Quit receiving?"));
         w.close();
         QTRY_VERIFY(!w.isVisible());
@@ -402,6 +403,7 @@ private slots:
             w.show();
             QTRY_VERIFY_WITH_TIMEOUT(!w.isVisible(), 30000);
         }
+        QVERIFY(!prompts.texts().empty());
         QCOMPARE(prompts.texts().back(), std::string("Data receive finish!!!?"));
         QVERIFY(ended(puncher));
         QCOMPARE(puncher.exitCode(), 0);
