@@ -1,0 +1,52 @@
+#include "LinePacer.h"
+
+#include <time.h>
+#include <algorithm>
+#include <cerrno>
+
+namespace fbx {
+
+void LinePacer::setLine(int baud, int bitsPerCharacter) {
+    m_charUs = baud > 0 && bitsPerCharacter > 0
+                   ? std::max<std::int64_t>(1, 1000000LL * bitsPerCharacter / baud)
+                   : 0;
+    m_busyUntilUs = 0;
+}
+
+std::int64_t LinePacer::waitUs(std::int64_t nowUs) const {
+    if (!paced()) return 0;
+    // Room once the queue holds at most kAhead - 1 whole characters.
+    return std::max<std::int64_t>(0, m_busyUntilUs - nowUs - (kAhead - 1) * m_charUs);
+}
+
+void LinePacer::wrote(std::int64_t nowUs) {
+    if (!paced()) return;
+    m_busyUntilUs = std::max(m_busyUntilUs, nowUs) + m_charUs;
+}
+
+int LinePacer::queued(std::int64_t nowUs) const {
+    if (!paced() || m_busyUntilUs <= nowUs) return 0;
+    return static_cast<int>((m_busyUntilUs - nowUs + m_charUs - 1) / m_charUs);
+}
+
+std::int64_t LinePacer::nowUs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<std::int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+}
+
+bool LinePacer::takeTurn(std::int64_t maxWaitUs) {
+    const std::int64_t wait = waitUs(nowUs());
+    if (wait == 0) return true;
+    if (wait > maxWaitUs) return false;
+    timespec ts{static_cast<time_t>(wait / 1000000), static_cast<long>(wait % 1000000) * 1000};
+    while (clock_nanosleep(CLOCK_MONOTONIC, 0, &ts, &ts) == EINTR) {
+    }
+    return true;
+}
+
+void LinePacer::wroteNow() {
+    wrote(nowUs());
+}
+
+}  // namespace fbx
