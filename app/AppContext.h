@@ -20,8 +20,8 @@ struct AppContext {
     std::string configPath;  // configuration file in use
     int editorOpen = 0;      // 1 while the built-in editor window is loaded
 
-    // Makes the serial port a transfer window opens (a PosixSerialPort with
-    // the port mapping, unless a test or the demo supplies another).
+    // Makes the serial port a transfer window opens (a DeviceSerialPort with
+    // the port map of programDir, unless a test supplies another).
     std::function<std::unique_ptr<SerialPort>()> makePort;
 };
 

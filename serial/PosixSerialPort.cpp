@@ -54,13 +54,6 @@ long nowMs() {
 
 }  // namespace
 
-std::string portDevicePath(int port) {
-    if (port < 1) return {};
-    std::string name = "FEROBRIXLAN_PORT" + std::to_string(port);
-    if (const char* value = std::getenv(name.c_str()); value && *value) return value;
-    return "/dev/ttyS" + std::to_string(port - 1);
-}
-
 bool decodeLineSettings(int baudCode, int mode, LineSettings& out) {
     LineSettings line;
     bool found = false;
@@ -83,6 +76,15 @@ bool decodeLineSettings(int baudCode, int mode, LineSettings& out) {
     }
     out = line;
     return true;
+}
+
+int lineStatusFromModemBits(int bits) {
+    int status = 0;
+    if (bits & TIOCM_CTS) status |= S_CTS;
+    if (bits & TIOCM_DSR) status |= S_DSR;
+    if (bits & TIOCM_RI) status |= S_RI;
+    if (bits & TIOCM_CD) status |= S_CD;
+    return status;
 }
 
 void applyLineSettings(const LineSettings& line, termios& t) {
@@ -147,6 +149,7 @@ int PosixSerialPort::sio_open(int port) {
     m_fd = fd;
     m_port = port;
     m_isPty = isPtyDevice(fd);
+    m_pacer.setLine(0, 0);
     m_lastError.clear();
     return SIO_OK;
 }
@@ -194,8 +197,10 @@ int PosixSerialPort::sio_ioctl(int port, int baud, int mode) {
         m_lastError = m_device + ": the device refused the line setting";
         return SIO_FAIL;
     }
-    int bits = 1 + line.dataBits + (line.parity != 'n' ? 1 : 0) + line.stopBits;
+    const int bits = bitsPerCharacter(line.dataBits, line.parity != 'n', line.stopBits);
     m_charTimeUs = std::max(1L, 1000000L * bits / line.baud);
+    const char* pace = std::getenv(kPacePtyVariable);
+    m_pacer.setLine(m_isPty && pace && std::string(pace) == "1" ? line.baud : 0, bits);
     return SIO_OK;
 }
 
@@ -227,6 +232,7 @@ int PosixSerialPort::sio_flush(int port, int func) {
     if (!isOpen(port)) return SIO_BADPORT;
     int queue = func == FLUSH_INPUT ? TCIFLUSH : func == FLUSH_OUTPUT ? TCOFLUSH : TCIOFLUSH;
     if (tcflush(m_fd, queue) != 0) return fail("tcflush", errno);
+    if (func != FLUSH_INPUT) m_pacer.reset();
     return SIO_OK;
 }
 
@@ -245,11 +251,15 @@ bool PosixSerialPort::waitForQueueRoom() {
 int PosixSerialPort::sio_putch(int port, int term) {
     if (!isOpen(port)) return SIO_BADPORT;
     if (!m_isPty && !waitForQueueRoom()) return SIO_WRITETIMEOUT;
+    if (!m_pacer.takeTurn(kPaceWaitUs)) return SIO_WRITETIMEOUT;
     const auto byte = static_cast<unsigned char>(term);
     const long deadline = nowMs() + kWriteWaitMs;
     for (;;) {
         ssize_t n = ::write(m_fd, &byte, 1);
-        if (n == 1) return SIO_OK;
+        if (n == 1) {
+            m_pacer.wroteNow();
+            return SIO_OK;
+        }
         int err = errno;
         if (n < 0 && err == EINTR) continue;
         if (n < 0 && err != EAGAIN) return fail("write", err);
@@ -303,12 +313,7 @@ int PosixSerialPort::sio_lstatus(int port) {
         if (meansNoModemLines(err)) return S_DSR | S_CTS;
         return fail("line status", err);
     }
-    int status = 0;
-    if (bits & TIOCM_CTS) status |= S_CTS;
-    if (bits & TIOCM_DSR) status |= S_DSR;
-    if (bits & TIOCM_RI) status |= S_RI;
-    if (bits & TIOCM_CD) status |= S_CD;
-    return status;
+    return lineStatusFromModemBits(bits);
 }
 
 void PosixSerialPort::waitForInput(int timeoutMs) {

@@ -1,16 +1,18 @@
 #pragma once
 
+#include <termios.h>
 #include <functional>
 #include <string>
-#include <termios.h>
 
+#include "LinePacer.h"
 #include "SerialPort.h"
 
 namespace fbx {
 
-// Port N is the device named by the environment variable FEROBRIXLAN_PORT<N>
-// when it is set, else /dev/ttyS<N-1>. Empty for numbers below 1.
-std::string portDevicePath(int port);
+// Set to 1, a pseudo-terminal is paced as a line at its configured baud rate
+// and frame would be (the demo's simulated machines): a send then runs at
+// most LinePacer::kAhead characters ahead of what the line has carried.
+inline constexpr const char* kPacePtyVariable = "FEROBRIXLAN_PACE_PTY";
 
 // The line parameters decoded from a baud-rate index and a line-mode word.
 struct LineSettings {
@@ -24,6 +26,10 @@ struct LineSettings {
 // False for a code the layer does not know.
 bool decodeLineSettings(int baudCode, int mode, LineSettings& out);
 
+// The line-status word (S_CTS, S_DSR, S_RI, S_CD) for the modem bits that
+// TIOCMGET reports.
+int lineStatusFromModemBits(int tiocmBits);
+
 // Raw mode with the given line parameters: no software or hardware flow
 // control and no input or output translation, so that DC1, DC3, NUL, CR and
 // 128..255 pass unchanged; reads return at once (VMIN 0, VTIME 0).
@@ -33,11 +39,16 @@ void applyLineSettings(const LineSettings& line, termios& t);
 // non-blocking; writes wait, bounded, on the descriptor when the driver's
 // queue is full. On a real UART the driver's output queue is kept to a few
 // characters so that a DC3 from the machine stops the line at once; a
-// pseudo-terminal, which reports no queue, is not held back.
+// pseudo-terminal, which reports no queue, is not held back unless
+// FEROBRIXLAN_PACE_PTY=1 asks for it to be paced as a line.
+//
+// The port is opened exclusively (TIOCEXCL: a second program's open fails
+// while a transfer owns the line) and the device's own settings are put back
+// when it closes.
 class PosixSerialPort : public SerialPort {
 public:
     using DeviceMap = std::function<std::string(int)>;
-    explicit PosixSerialPort(DeviceMap deviceFor = portDevicePath);
+    explicit PosixSerialPort(DeviceMap deviceFor);
     ~PosixSerialPort() override;
 
     int sio_open(int port) override;
@@ -56,6 +67,7 @@ public:
 
     const std::string& devicePath() const { return m_device; }
     bool isPseudoTerminal() const { return m_isPty; }
+    bool isPaced() const { return m_pacer.paced(); }
 
     // How long sio_putch waits for room in the driver's queue before it gives
     // up with SIO_WRITETIMEOUT (long enough for one character at 1200 baud,
@@ -63,6 +75,9 @@ public:
     // line does not drain), and how many characters a real UART may hold.
     static constexpr int kWriteWaitMs = 20;
     static constexpr int kMaxQueuedOnUart = 4;
+    // The longest a paced write waits for the line to make room before it
+    // answers "not sent, try again".
+    static constexpr int kPaceWaitUs = 2000;
 
 private:
     bool isOpen(int port) const { return m_fd >= 0 && port == m_port; }
@@ -78,6 +93,7 @@ private:
     bool m_haveSaved = false;
     termios m_saved{};
     long m_charTimeUs = 1000;
+    LinePacer m_pacer;
     std::string m_device;
     std::string m_lastError;
 };

@@ -7,6 +7,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "PortMap.h"
 #include "PosixSerialPort.h"
 #include "TempDir.h"
 

@@ -10,7 +10,7 @@
 #include "CliView.h"
 #include "Commands.h"
 #include "ConfigFile.h"
-#include "PosixSerialPort.h"
+#include "DeviceSerialPort.h"
 #include "ReceiveEngine.h"
 #include "SendEngine.h"
 #include "TransferTexts.h"
@@ -177,7 +177,7 @@ int runSend(const Args& given) {
     }
     catchSignals();
     SteadyClock clock;
-    PosixSerialPort port;
+    DeviceSerialPort port;
     SendEngine engine(port, clock, view, loaded.settings, loaded.codes);
     std::fprintf(stderr, "Send : %s (port %d: %s)\n", path.c_str(), loaded.codes.portNumber,
                  portDevicePath(loaded.codes.portNumber).c_str());
@@ -211,7 +211,7 @@ int runReceive(const Args& given) {
     }
     catchSignals();
     SteadyClock clock;
-    PosixSerialPort port;
+    DeviceSerialPort port;
     ReceiveEngine engine(port, clock, view, loaded.settings, loaded.codes);
     std::fprintf(stderr, "Receive : %s (port %d: %s)\n", path.c_str(), loaded.codes.portNumber,
                  portDevicePath(loaded.codes.portNumber).c_str());

@@ -1,0 +1,92 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+
+#include "DeviceName.h"
+#include "PortMap.h"
+#include "TempDir.h"
+
+using namespace fbx;
+
+TEST(DeviceName, KindsHostsAndPorts) {
+    DeviceName n = parseDeviceName("rfc2217://10.0.0.5:4001");
+    EXPECT_EQ(n.kind, DeviceKind::Rfc2217);
+    EXPECT_EQ(n.host, "10.0.0.5");
+    EXPECT_EQ(n.tcpPort, 4001);
+    n = parseDeviceName("tcp://[::1]:65535");
+    EXPECT_EQ(n.kind, DeviceKind::RawTcp);
+    EXPECT_EQ(n.host, "::1");
+    EXPECT_EQ(n.endpoint(), "[::1]:65535");
+    n = parseDeviceName("/dev/ttyUSB0");
+    EXPECT_EQ(n.kind, DeviceKind::Tty);
+    EXPECT_EQ(n.path, "/dev/ttyUSB0");
+
+    for (const char* bad :
+         {"", "rfc2217://host", "tcp://host:0", "tcp://host:65536", "tcp://host:12x", "tcp://:4001",
+          "tcp://::1:4001", "telnet://host:23", "rfc2217://host:4001/extra", "tcp://[::1]4001"}) {
+        n = parseDeviceName(bad);
+        EXPECT_EQ(n.kind, DeviceKind::Invalid) << bad;
+        EXPECT_FALSE(n.why.empty()) << bad;
+    }
+}
+
+TEST(PortMap, LinesCommentsAndDamagedLines) {
+    const std::string text =
+        "# the shop's lines\r\n"
+        "1=/dev/ttyUSB0\r\n"
+        "\n"
+        "  3 = rfc2217://10.0.0.5:4001   # lathe\n"
+        "4=tcp://mill.local:23\n"
+        "port five\n"        // line 6: no '='
+        "0=/dev/ttyS9\n"     // line 7: no such port number
+        "6=ftp://host:21\n"  // line 8: unknown kind
+        "1=/dev/ttyS7\n"     // line 9: mapped before
+        "7=\n"               // line 10: nothing
+        "8=line8";           // relative, no line end
+    PortMap map = parsePortMap(text, "ferobrixlan.ports", "/shop/");
+    EXPECT_EQ(map.devices, (std::map<int, std::string>{{1, "/dev/ttyUSB0"},
+                                                       {3, "rfc2217://10.0.0.5:4001"},
+                                                       {4, "tcp://mill.local:23"},
+                                                       {8, "/shop/line8"}}));
+    ASSERT_EQ(map.problems.size(), 5u);
+    const char* lines[] = {"line 6:", "line 7:", "line 8:", "line 9:", "line 10:"};
+    for (size_t i = 0; i < 5; ++i) {
+        EXPECT_EQ(map.problems[i].rfind(std::string("ferobrixlan.ports, ") + lines[i], 0), 0u)
+            << map.problems[i];
+        EXPECT_NE(map.problems[i].find("ignored"), std::string::npos);
+    }
+}
+
+// The lookup: the environment variable wins, then the file, then the
+// system's serial ports; a damaged line is told once per content of the file.
+TEST(PortMap, LookupOrderAndOneReportPerDamagedLine) {
+    test::TempDir dir;
+    std::vector<std::string> reports;
+    PortMapReporter before =
+        setPortMapReporter([&](const std::string& p) { reports.push_back(p); });
+    auto write = [&](const std::string& text) {
+        std::ofstream(dir.file(kPortMapFileName), std::ios::binary) << text;
+    };
+    unsetenv("FEROBRIXLAN_PORT2");
+    unsetenv("FEROBRIXLAN_PORT3");
+
+    EXPECT_EQ(mappedDevice(3, dir.path()), "/dev/ttyS2");  // no file
+    write("2=rfc2217://127.0.0.1:4001\nbroken\n");
+    EXPECT_EQ(mappedDevice(2, dir.path()), "rfc2217://127.0.0.1:4001");
+    EXPECT_EQ(mappedDevice(3, dir.path()), "/dev/ttyS2");
+    checkPortMap(dir.path());
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_NE(reports[0].find(dir.file(kPortMapFileName) + ", line 2"), std::string::npos);
+
+    setenv("FEROBRIXLAN_PORT2", "/dev/ttyUSB1", 1);
+    EXPECT_EQ(mappedDevice(2, dir.path()), "/dev/ttyUSB1");
+    unsetenv("FEROBRIXLAN_PORT2");
+    EXPECT_EQ(mappedDevice(0, dir.path()), "");
+
+    write("2=rfc2217://127.0.0.1:4001\n\nbroken\n");  // changed: told again
+    EXPECT_EQ(mappedDevice(2, dir.path()), "rfc2217://127.0.0.1:4001");
+    ASSERT_EQ(reports.size(), 2u);
+    EXPECT_NE(reports[1].find("line 3"), std::string::npos);
+    setPortMapReporter(before);
+}
