@@ -10,6 +10,7 @@ FBX_PACKAGES=(
     libqscintilla2-qt6-dev
     fonts-arphic-uming
     socat minicom python3 python3-serial
+    ser2net
     xvfb xauth
     poppler-utils
 )

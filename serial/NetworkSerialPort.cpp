@@ -6,7 +6,9 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -150,6 +152,41 @@ int NetworkSerialPort::sio_open(int port) {
 
 int NetworkSerialPort::sio_close(int port) {
     if (!isOpen(port)) return SIO_BADPORT;
+    if (!m_eof) {
+        // Bytes already taken by sio_putch still go out. Then the connection
+        // ends with FIN once the server has closed its side: closing with
+        // unread input would end it with RST, and a server that gets RST
+        // drops what it has not yet put on the line (the end of a program).
+        const std::int64_t deadline = LinePacer::nowUs() + kCloseMs * 1000LL;
+        auto left = [&] {
+            return static_cast<int>(std::max<std::int64_t>(0, deadline - LinePacer::nowUs()) / 1000);
+        };
+        while (!m_pending.empty() && sendPending() == SIO_OK && left() > 0) {
+            pollfd p{m_fd, POLLOUT, 0};
+            ::poll(&p, 1, left());
+        }
+        // A server may discard what is still in its line's queue when the
+        // connection ends: give the line the time to carry the last
+        // characters, one more for the way there.
+        if (m_pacer.paced()) {
+            const std::int64_t now = LinePacer::nowUs();
+            const std::int64_t drained =
+                now + (m_pacer.queued(now) + 1) * m_pacer.characterUs();
+            const std::int64_t until = std::min(drained, deadline);
+            timespec ts{static_cast<time_t>((until - now) / 1000000),
+                        static_cast<long>((until - now) % 1000000) * 1000};
+            while (clock_nanosleep(CLOCK_MONOTONIC, 0, &ts, &ts) == EINTR) {
+            }
+        }
+        ::shutdown(m_fd, SHUT_WR);
+        char discard[kReadPiece];
+        while (left() > 0) {
+            pollfd p{m_fd, POLLIN, 0};
+            if (::poll(&p, 1, left()) <= 0) break;
+            ssize_t n = ::recv(m_fd, discard, sizeof discard, MSG_DONTWAIT);
+            if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) break;
+        }
+    }
     ::close(m_fd);
     m_fd = -1;
     m_port = 0;

@@ -31,8 +31,9 @@ namespace fbx {
 //
 // Waits: sio_open waits up to kConnectMs for the connection and up to
 // kAnswerMs for the COM port option; sio_ioctl up to kAnswerMs for the
-// server's answers. Everything else returns at once, or within kPaceWaitUs
-// in a write. One thread.
+// server's answers; sio_close up to kCloseMs for the last bytes to go out.
+// Everything else returns at once, or within kPaceWaitUs in a write. One
+// thread.
 class NetworkSerialPort : public SerialPort {
 public:
     explicit NetworkSerialPort(DeviceName device);
@@ -59,6 +60,9 @@ public:
     // lines.
     static constexpr int kControlGraceMs = 150;
     static constexpr int kPaceWaitUs = 2000;
+    // The longest sio_close waits for the last bytes to go out and the
+    // server to end the connection.
+    static constexpr int kCloseMs = 1000;
 
 private:
     bool isOpen(int port) const { return m_fd >= 0 && port == m_port; }

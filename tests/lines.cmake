@@ -5,3 +5,16 @@ fbx_add_gtest(port_map_test SOURCES port_map_test.cpp LIBS fbx_serial)
 fbx_add_gtest(telnet_test SOURCES telnet_test.cpp LIBS fbx_serial)
 fbx_add_gtest(network_serial_port_test SOURCES network_serial_port_test.cpp LIBS fbx_serial)
 fbx_add_gtest(posix_line_settings_test SOURCES posix_line_settings_test.cpp LIBS fbx_serial util)
+
+# End-to-end: ferobrixlan-cli through serial device servers (ser2net and
+# pyserial's RFC 2217 PortManager) to ferobrixlan-machine.
+if(NOT FBX_PYTHON3)
+    find_program(FBX_PYTHON3 NAMES python3 PATHS /usr/bin NO_DEFAULT_PATH)
+endif()
+if(FBX_PYTHON3 AND TARGET ferobrixlan-machine)
+    add_test(NAME device_server_e2e
+        COMMAND ${FBX_PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/e2e/device_server_e2e_test.py
+                --cli=$<TARGET_FILE:ferobrixlan-cli>
+                --machine=$<TARGET_FILE:ferobrixlan-machine>)
+    set_tests_properties(device_server_e2e PROPERTIES TIMEOUT 600)
+endif()

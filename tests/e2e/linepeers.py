@@ -1,13 +1,16 @@
 """Peers that hold the machine's end of a line for end-to-end tests: a
 pseudo-terminal pair held in this process, ferobrixlan-machine on a pair of
-its own, and socat pairs for peers that open a device by name (pyserial,
-ascii-xfr)."""
+its own, socat pairs for peers that open a device by name (pyserial,
+ascii-xfr), and serial device servers in front of a line (ser2net and
+pyserial's RFC 2217 PortManager)."""
 
 import os
 import select
 import shutil
 import signal
+import socket
 import subprocess
+import sys
 import tempfile
 import time
 import tty
@@ -231,3 +234,94 @@ class Cli(Program):
 
 def have(program):
     return shutil.which(program) is not None
+
+
+def free_tcp_port():
+    """A loopback TCP port nobody listens on now."""
+    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def listening(port):
+    """Whether something listens on this TCP port (from /proc/net/tcp, so that
+    looking does not connect: a device server opens its line on a connect)."""
+    for table in ("/proc/net/tcp", "/proc/net/tcp6"):
+        try:
+            with open(table) as f:
+                next(f)
+                for line in f:
+                    fields = line.split()
+                    if fields[3] == "0A" and int(fields[1].rsplit(":", 1)[1], 16) == port:
+                        return True
+        except OSError:
+            pass
+    return False
+
+
+class Ser2net:
+    """ser2net serving one device: an RFC 2217 accepter at `rfc2217_port` and
+    a raw TCP accepter at `raw_port`, both on loopback. The device's own
+    setting is `line` (the client's RFC 2217 settings replace it); chardelay
+    is off, so that what the device sends goes on at once."""
+
+    def __init__(self, device, directory, line="19200n81"):
+        self.rfc2217_port = free_tcp_port()
+        self.raw_port = free_tcp_port()
+        config = os.path.join(directory, "ser2net.yaml")
+        with open(config, "w") as f:
+            for name, accepter, port in (("rfc2217", "telnet(rfc2217),tcp", self.rfc2217_port),
+                                         ("raw", "tcp", self.raw_port)):
+                f.write("connection: &%s\n"
+                        "  accepter: %s,127.0.0.1,%d\n"
+                        "  connector: serialdev,%s,%s,local\n"
+                        "  options:\n"
+                        "    chardelay: false\n"
+                        "    kickolduser: true\n" % (name, accepter, port, device, line))
+        self.log = tempfile.TemporaryFile()
+        self.process = subprocess.Popen(
+            ["ser2net", "-n", "-u", "-c", config, "-P", os.path.join(directory, "ser2net.pid")],
+            stdin=subprocess.DEVNULL, stdout=self.log, stderr=subprocess.STDOUT)
+        deadline = time.monotonic() + 10
+        while not (listening(self.rfc2217_port) and listening(self.raw_port)):
+            if time.monotonic() > deadline or self.process.poll() is not None:
+                self.log.seek(0)
+                raise RuntimeError("ser2net did not start: " + self.log.read().decode())
+            time.sleep(0.02)
+
+    def url(self, kind="rfc2217"):
+        port = self.rfc2217_port if kind == "rfc2217" else self.raw_port
+        return "%s://127.0.0.1:%d" % (kind, port)
+
+    def kill(self):
+        """Ends ser2net at once: every connection it carries drops."""
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+
+    def stop(self):
+        self.kill()
+        self.log.close()
+
+
+class Rfc2217Peer:
+    """pyserial's PortManager serving one device (rfc2217_peer.py)."""
+
+    def __init__(self, device, dsr="on"):
+        script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "rfc2217_peer.py")
+        self.process = subprocess.Popen([sys.executable, script, device, "--dsr", dsr],
+                                        stdin=subprocess.DEVNULL, stdout=subprocess.PIPE)
+        line = self.process.stdout.readline().decode()
+        if not line.startswith("listening "):
+            self.stop()
+            raise RuntimeError("the RFC 2217 peer did not start")
+        self.port = int(line.split()[1])
+
+    def url(self):
+        return "rfc2217://127.0.0.1:%d" % self.port
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.terminate()
+            self.process.wait(5)
+        self.process.stdout.close()
