@@ -17,4 +17,10 @@ if(FBX_PYTHON3 AND TARGET ferobrixlan-machine)
                 --cli=$<TARGET_FILE:ferobrixlan-cli>
                 --machine=$<TARGET_FILE:ferobrixlan-machine>)
     set_tests_properties(device_server_e2e PROPERTIES TIMEOUT 600)
+    # The demo's simulated line at 9600 baud, paced as scripts/run --demo paces it.
+    add_test(NAME demo_timing_e2e
+        COMMAND ${FBX_PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/e2e/demo_timing_e2e_test.py
+                --cli=$<TARGET_FILE:ferobrixlan-cli>
+                --machine=$<TARGET_FILE:ferobrixlan-machine>)
+    set_tests_properties(demo_timing_e2e PROPERTIES TIMEOUT 300)
 endif()

@@ -325,3 +325,105 @@ class Rfc2217Peer:
             self.process.terminate()
             self.process.wait(5)
         self.process.stdout.close()
+
+
+class TimedCli:
+    """ferobrixlan-cli whose standard error is read as it comes, each line
+    with the monotonic time it arrived. env adds to the environment."""
+
+    def __init__(self, binary, directory, args, env=None):
+        import threading
+        self.lines = []
+        self._cond = threading.Condition()
+        self.process = subprocess.Popen(
+            [binary] + args, cwd=directory, env=dict(os.environ, **(env or {})),
+            stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        self._reader = threading.Thread(target=self._read, daemon=True)
+        self._reader.start()
+
+    def _read(self):
+        for raw in self.process.stderr:
+            with self._cond:
+                self.lines.append((time.monotonic(), raw.decode("utf-8", "replace").rstrip("\n")))
+                self._cond.notify_all()
+
+    def wait_line(self, text, timeout=20):
+        """The arrival time of the first line holding text, or None."""
+        deadline = time.monotonic() + timeout
+        with self._cond:
+            while True:
+                for at, line in self.lines:
+                    if text in line:
+                        return at
+                left = deadline - time.monotonic()
+                if left <= 0 or not self._reader.is_alive():
+                    return None
+                self._cond.wait(min(left, 0.1))
+
+    def stderr(self):
+        with self._cond:
+            return "\n".join(line for _, line in self.lines)
+
+    def command(self, text):
+        self.process.stdin.write((text + "\n").encode())
+        self.process.stdin.flush()
+
+    def wait(self, timeout=30):
+        code = self.process.wait(timeout)
+        self._reader.join(5)
+        self.process.stdin.close()
+        return code
+
+    def kill(self):
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+        self._reader.join(5)
+        self.process.stdin.close()
+        self.process.stderr.close()
+
+
+class FileWatch:
+    """Watches a file grow, every millisecond or two, from a thread: when it
+    reached a size, and what size it had at a time. For a machine's --out
+    file, that is when the machine had each byte."""
+
+    def __init__(self, path):
+        import threading
+        self.path = path
+        self.sizes = [(time.monotonic(), 0)]  # (time, size) at each change
+        self._stop = False
+        self._thread = threading.Thread(target=self._watch, daemon=True)
+        self._thread.start()
+
+    def _watch(self):
+        while not self._stop:
+            try:
+                size = os.path.getsize(self.path)
+            except OSError:
+                size = 0
+            if size != self.sizes[-1][1]:
+                self.sizes.append((time.monotonic(), size))
+            time.sleep(0.001)
+
+    def reached(self, size, timeout=20):
+        """The time the file first held at least size bytes, or None."""
+        deadline = time.monotonic() + timeout
+        while True:
+            for at, n in list(self.sizes):
+                if n >= size:
+                    return at
+            if time.monotonic() > deadline:
+                return None
+            time.sleep(0.01)
+
+    def size_at(self, moment):
+        size = 0
+        for at, n in list(self.sizes):
+            if at <= moment:
+                size = n
+        return size
+
+    def stop(self):
+        self._stop = True
+        self._thread.join(5)
