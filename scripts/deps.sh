@@ -11,6 +11,7 @@ FBX_PACKAGES=(
     fonts-arphic-uming
     socat minicom python3 python3-serial
     ser2net
+    qemu-system-x86 busybox-static cpio
     xvfb xauth
     poppler-utils
 )

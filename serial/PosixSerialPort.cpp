@@ -200,7 +200,8 @@ int PosixSerialPort::sio_ioctl(int port, int baud, int mode) {
     const int bits = bitsPerCharacter(line.dataBits, line.parity != 'n', line.stopBits);
     m_charTimeUs = std::max(1L, 1000000L * bits / line.baud);
     const char* pace = std::getenv(kPacePtyVariable);
-    m_pacer.setLine(m_isPty && pace && std::string(pace) == "1" ? line.baud : 0, bits);
+    const bool paced = !m_isPty || (pace && std::string(pace) == "1");
+    m_pacer.setLine(paced ? line.baud : 0, bits);
     return SIO_OK;
 }
 

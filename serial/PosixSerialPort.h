@@ -37,10 +37,13 @@ void applyLineSettings(const LineSettings& line, termios& t);
 
 // The serial layer over a POSIX terminal device. The descriptor is
 // non-blocking; writes wait, bounded, on the descriptor when the driver's
-// queue is full. On a real UART the driver's output queue is kept to a few
-// characters so that a DC3 from the machine stops the line at once; a
-// pseudo-terminal, which reports no queue, is not held back unless
-// FEROBRIXLAN_PACE_PTY=1 asks for it to be paced as a line.
+// queue is full. On a serial device (a UART, a USB adapter) writes are paced
+// at the configured baud rate and frame, and the driver's output queue is
+// kept to a few characters, so that a DC3 from the machine stops the line
+// within a few characters even where the device holds a FIFO of its own
+// that the driver does not count, or where the UART is emulated and
+// drains at once. A pseudo-terminal, which reports no queue, is not held
+// back unless FEROBRIXLAN_PACE_PTY=1 asks for it to be paced as a line.
 //
 // The port is opened exclusively (TIOCEXCL: a second program's open fails
 // while a transfer owns the line) and the device's own settings are put back

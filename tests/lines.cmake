@@ -24,3 +24,20 @@ if(FBX_PYTHON3 AND TARGET ferobrixlan-machine)
                 --machine=$<TARGET_FILE:ferobrixlan-machine>)
     set_tests_properties(demo_timing_e2e PROPERTIES TIMEOUT 300)
 endif()
+
+# The UART branch under test: a small Linux guest under QEMU runs
+# ferobrixlan-cli and uart_guest_probe (what the serial layer does on a real
+# 16550 UART) against the test on this side. Skipped with the reason where
+# the guest cannot be built or does not boot.
+add_executable(uart_guest_probe uart_guest_probe.cpp)
+target_link_libraries(uart_guest_probe PRIVATE fbx_serial)
+if(FBX_PYTHON3)
+    set(FBX_GUEST_ARGS --build=${CMAKE_BINARY_DIR})
+    if(FEROBRIXLAN_SANITIZE)
+        list(APPEND FBX_GUEST_ARGS --sanitized)
+    endif()
+    add_test(NAME uart_guest_e2e
+        COMMAND ${FBX_PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/e2e/uart_guest_test.py
+                ${FBX_GUEST_ARGS})
+    set_tests_properties(uart_guest_e2e PROPERTIES TIMEOUT 600)
+endif()

@@ -1,0 +1,392 @@
+"""ferobrixlan-cli on a real 16550 UART driver: a small Linux guest under QEMU
+(TCG, -cpu max; nested KVM stops such a guest with an emulation failure),
+built by scripts/build-guest, runs ferobrixlan-cli and uart_guest_probe on
+its /dev/ttyS1, whose far end is a pseudo-terminal on this side (-serial
+pty) held by the test as the machine.
+
+QEMU's UART sends as fast as its far end takes bytes, so the driver's output
+queue only fills when that end stops taking them. A second UART, on a PCI
+card (/dev/ttyS2), ends in a pipe of 4 KB on this side: the test stops
+reading it for a while (the queue fills), then pulls the card out of the
+running guest to drop the line mid-send.
+
+One boot runs the whole plan; each test checks its part of what the guest
+printed on its console and what the machine got. Where the guest cannot be
+built or does not boot, every test is skipped with the reason.
+
+    uart_guest_test.py --build=BUILD_DIR [--sanitized]"""
+
+import gzip
+import fcntl
+import hashlib
+import json
+import os
+import re
+import select
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import tty
+import unittest
+
+from linepeers import DC1, DC3, program, write_config
+
+BUILD = os.environ.get("FEROBRIXLAN_BUILD", "build")
+SANITIZED = False
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+BOOT_SECONDS = 90
+PLAN_SECONDS = 240
+DC3_EVERY = 2000  # the machine holds the line after every this many bytes
+HELD_SECONDS = 0.3
+
+SEND = program(400)  # some 10 KB
+# Every byte value but NUL (blank tape, dropped by a receive) and "%" (the
+# program's marks), between the marks.
+PUNCH_BODY = bytes(b for b in range(1, 256) if b != ord("%"))
+PUNCH = b"%\r\nO0002\r\n" + PUNCH_BODY + b"\r\n" + program(60)[3:]
+RECEIVED = b"\r\n" + PUNCH[:PUNCH.index(b"%", 1) + 1]
+DROP = program(2000)
+CARD_HOLD_AT = 2000  # the card's far end stops reading here ...
+CARD_HOLD_SECONDS = 2.5  # ... for this long
+CARD_PULL_AT = 12000  # and the card is pulled once this much has come
+
+PLAN = r"""#!/bin/sh
+echo "@@ settings-start"
+uart_guest_probe settings /dev/ttyS1; echo "@@ settings-rc $?"
+uart_guest_probe modem /dev/ttyS1; echo "@@ modem-rc $?"
+
+cd /plan/send
+echo "@@ send-start"
+ferobrixlan-cli send prog.nc --yes 2> send.err; echo "@@ send-rc $?"
+sed 's/^/@@ send-err /' send.err | tail -n 4
+
+cd /plan/receive
+echo "@@ receive-start"
+ferobrixlan-cli receive got.nc --yes 2> receive.err; echo "@@ receive-rc $?"
+echo "@@ receive-md5 $(md5sum got.nc | cut -d ' ' -f 1) $(wc -c < got.nc)"
+sed 's/^/@@ receive-err /' receive.err | tail -n 4
+
+cd /plan/drop
+uart_guest_probe outq /dev/ttyS2 /tmp/stop-outq &
+sleep 0.2
+echo "@@ drop-start"
+ferobrixlan-cli send prog.nc --yes 2> drop.err; echo "@@ drop-rc $?"
+touch /tmp/stop-outq; wait
+sed 's/^/@@ drop-err /' drop.err | tail -n 8
+"""
+
+
+class Machine(threading.Thread):
+    """The machine on this side of a guest's UART: it takes what the guest
+    sends, holding the line with DC3 after every DC3_EVERY bytes for
+    HELD_SECONDS (counting what still arrives, the overrun) before DC1;
+    asked to, it punches a program, obeying the guest's DC3 and DC1. With
+    pause_at it stops reading at that count for pause_seconds instead, as a
+    line that takes nothing."""
+
+    def __init__(self, read_fd, write_fd, pause_at=None, pause_seconds=0):
+        super().__init__(daemon=True)
+        self.fd = read_fd
+        self.write_fd = write_fd
+        self.pause_at = pause_at
+        self.pause_seconds = pause_seconds
+        self.received = bytearray()
+        self.overruns = []
+        self.to_punch = None
+        self.lock = threading.Lock()
+        self.stopped = False
+
+    def punch(self, data):
+        with self.lock:
+            self.to_punch = data
+
+    def count(self):
+        with self.lock:
+            return len(self.received)
+
+    def run(self):
+        held_until = None
+        next_hold = DC3_EVERY if self.pause_at is None else float("inf")
+        xoff = False
+        while not self.stopped:
+            with self.lock:
+                punching = self.to_punch
+            if self.pause_at is not None and len(self.received) >= self.pause_at:
+                self.pause_at = None
+                time.sleep(self.pause_seconds)
+            ready, _, _ = select.select([self.fd], [], [], 0.01)
+            if ready:
+                try:
+                    want = 4096 if self.pause_at is None else self.pause_at - len(self.received)
+                    data = os.read(self.fd, max(1, want))
+                except OSError:
+                    return
+                if punching is not None:
+                    # The guest receives: only its DC3 and DC1 come back.
+                    for b in data:
+                        xoff = True if b == 0x13 else False if b == 0x11 else xoff
+                else:
+                    with self.lock:
+                        self.received += data
+                    if held_until is not None:
+                        self.overruns[-1] += len(data)
+            now = time.monotonic()
+            if punching is None and held_until is None and len(self.received) >= next_hold:
+                os.write(self.write_fd, DC3)
+                self.overruns.append(0)
+                held_until = now + HELD_SECONDS
+                next_hold += DC3_EVERY
+            elif held_until is not None and now >= held_until:
+                os.write(self.write_fd, DC1)
+                held_until = None
+            if punching and not xoff:
+                n = os.write(self.write_fd, punching[:16])  # some 960 bytes a second
+                with self.lock:
+                    self.to_punch = punching[n:]
+
+    def stop(self):
+        self.stopped = True
+        self.join(5)
+        for fd in {self.fd, self.write_fd}:
+            os.close(fd)
+
+    @staticmethod
+    def on_pty(device):
+        fd = os.open(device, os.O_RDWR | os.O_NOCTTY)
+        tty.setraw(fd)
+        return Machine(fd, fd)
+
+    @staticmethod
+    def on_pipes(path, **pause):
+        """The far end of QEMU's pipe chardev: PATH.out carries what the guest
+        sends, shrunk to 4 KB so that a pause soon stops the UART; PATH.in what
+        it receives."""
+        read_fd = os.open(path + ".out", os.O_RDONLY | os.O_NONBLOCK)
+        fcntl.fcntl(read_fd, fcntl.F_SETPIPE_SZ, 4096)
+        write_fd = os.open(path + ".in", os.O_WRONLY | os.O_NONBLOCK)
+        return Machine(read_fd, write_fd, **pause)
+
+
+class Guest:
+    """QEMU with the guest and its plan; the console goes to a file."""
+
+    def __init__(self, directory, guest_dir):
+        self.dir = directory
+        self.console = os.path.join(directory, "console.log")
+        self.qmp_path = os.path.join(directory, "qmp.sock")
+        self.card_pipe = os.path.join(directory, "card")
+        for end in (".in", ".out"):
+            os.mkfifo(self.card_pipe + end)
+        plan = os.path.join(directory, "plan")
+        self._write_plan(plan)
+        initrd = os.path.join(directory, "initrd.gz")
+        with open(initrd, "wb") as out:
+            with open(os.path.join(guest_dir, "base.cpio.gz"), "rb") as base:
+                shutil.copyfileobj(base, out)
+            files = subprocess.run(["find", "plan"], cwd=directory, capture_output=True,
+                                   check=True).stdout
+            archive = subprocess.run(["cpio", "-o", "-H", "newc", "--quiet"], cwd=directory,
+                                     input=files, capture_output=True, check=True).stdout
+            # A second archive may follow the first after NUL padding to a
+            # multiple of four bytes.
+            out.write(b"\0" * (-out.tell() % 4))
+            out.write(gzip.compress(archive, 1))
+        self.log = open(os.path.join(directory, "qemu.log"), "wb")
+        self.process = subprocess.Popen(
+            ["qemu-system-x86_64", "-machine", "pc", "-cpu", "max", "-m", "512", "-smp", "1",
+             "-nodefaults", "-display", "none", "-no-reboot",
+             "-kernel", os.path.join(guest_dir, "vmlinuz"), "-initrd", initrd,
+             "-append", "console=ttyS0 quiet panic=-1",
+             "-serial", "file:" + self.console, "-serial", "pty",
+             "-chardev", "pipe,id=cardline,path=" + self.card_pipe,
+             "-device", "pci-serial,id=card,chardev=cardline",
+             "-qmp", "unix:%s,server=on,wait=off" % self.qmp_path],
+            stdin=subprocess.DEVNULL, stdout=self.log, stderr=subprocess.STDOUT)
+        self.ptys = {}
+        deadline = time.monotonic() + 20
+        while len(self.ptys) < 1 and time.monotonic() < deadline and self.process.poll() is None:
+            with open(self.log.name, "rb") as f:
+                for m in re.finditer(rb"redirected to (\S+) \(label (\w+)\)", f.read()):
+                    self.ptys[m.group(2).decode()] = m.group(1).decode()
+            time.sleep(0.05)
+
+    def _write_plan(self, plan):
+        for name, files, config in (
+                ("send", {"prog.nc": SEND}, {}),
+                ("receive", {}, {"dataBits": 8, "parity": "n", "stopBits": 1,
+                                 "mode": "Data In/Out"}),
+                ("drop", {"prog.nc": DROP}, {"baudRate": 57600, "dataBits": 8, "parity": "n",
+                                             "stopBits": 1})):
+            os.makedirs(os.path.join(plan, name))
+            for file, data in files.items():
+                with open(os.path.join(plan, name, file), "wb") as f:
+                    f.write(data)
+            write_config(os.path.join(plan, name), **config)
+            with open(os.path.join(plan, name, "ferobrixlan.ports"), "w") as f:
+                f.write("1=%s\n" % ("/dev/ttyS2" if name == "drop" else "/dev/ttyS1"))
+        with open(os.path.join(plan, "run.sh"), "w") as f:
+            f.write(PLAN)
+        os.chmod(os.path.join(plan, "run.sh"), 0o755)
+
+    def text(self):
+        try:
+            with open(self.console, "rb") as f:
+                return f.read().decode("latin-1")
+        except OSError:
+            return ""
+
+    def wait_for(self, marker, timeout):
+        """The first console line starting with "@@ marker", or None."""
+        deadline = time.monotonic() + timeout
+        while True:
+            for line in self.text().splitlines():
+                if line.startswith("@@ " + marker):
+                    return line[3 + len(marker):].strip()
+            if time.monotonic() > deadline or self.process.poll() is not None:
+                return None
+            time.sleep(0.05)
+
+    def lines(self, marker):
+        return [l[3 + len(marker):].strip() for l in self.text().splitlines()
+                if l.startswith("@@ " + marker)]
+
+    def pull_card(self):
+        """Removes the PCI UART from the running guest (ACPI hot-unplug)."""
+        s = socket.socket(socket.AF_UNIX)
+        s.connect(self.qmp_path)
+        f = s.makefile("rw")
+        f.readline()
+        for command in ({"execute": "qmp_capabilities"},
+                        {"execute": "device_del", "arguments": {"id": "card"}}):
+            f.write(json.dumps(command) + "\n")
+            f.flush()
+            f.readline()
+        s.close()
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.kill()
+        self.process.wait()
+        self.log.close()
+
+
+class UartGuest(unittest.TestCase):
+    guest = None
+    skip_reason = None
+
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.TemporaryDirectory()
+        if not shutil.which("qemu-system-x86_64"):
+            cls.skip_reason = "qemu-system-x86 is not installed (scripts/deps.sh installs it)"
+            return
+        if SANITIZED:
+            cls.skip_reason = ("the sanitizer build's programs are too slow under TCG "
+                               "emulation; the plain build runs this suite")
+            return
+        built = subprocess.run([os.path.join(ROOT, "scripts", "build-guest"), BUILD],
+                               capture_output=True, text=True)
+        if built.returncode == 3:
+            cls.skip_reason = "the guest cannot be built here: " + built.stderr.strip()
+            return
+        if built.returncode != 0:
+            raise RuntimeError("scripts/build-guest failed: " + built.stderr)
+        cls.guest = Guest(cls.tmp.name, built.stdout.strip())
+        if "serial1" not in cls.guest.ptys:
+            cls.skip_reason = "QEMU made no pseudo-terminal: " + open(cls.guest.log.name).read()
+            return
+        cls.line = Machine.on_pty(cls.guest.ptys["serial1"])
+        cls.card = Machine.on_pipes(cls.guest.card_pipe, pause_at=CARD_HOLD_AT,
+                                    pause_seconds=CARD_HOLD_SECONDS)
+        cls.line.start()
+        cls.card.start()
+        if cls.guest.wait_for("guest-up", BOOT_SECONDS) is None:
+            cls.skip_reason = ("the guest did not boot within %d s under TCG; its console:\n%s"
+                               % (BOOT_SECONDS, cls.guest.text()[-2000:]))
+            return
+        cls.play()
+
+    @classmethod
+    def play(cls):
+        """Drives the plan: the punch once the guest receives, the pulled
+        card once its send is under way."""
+        g = cls.guest
+        started = time.monotonic()
+        if g.wait_for("receive-start", PLAN_SECONDS) is not None:
+            time.sleep(2)  # the guest's receive opens its port meanwhile
+            cls.line.punch(b"\0" * 20 + PUNCH)
+        if g.wait_for("drop-start", PLAN_SECONDS - (time.monotonic() - started)) is not None:
+            deadline = time.monotonic() + 60
+            while cls.card.count() < CARD_PULL_AT and time.monotonic() < deadline:
+                time.sleep(0.02)
+            cls.pulled_at = cls.card.count()
+            g.pull_card()
+        g.wait_for("guest-done", PLAN_SECONDS - (time.monotonic() - started))
+        g.process.wait(30)
+
+    @classmethod
+    def tearDownClass(cls):
+        for peer in ("line", "card"):
+            if hasattr(cls, peer):
+                getattr(cls, peer).stop()
+        if cls.guest:
+            cls.guest.stop()
+        cls.tmp.cleanup()
+
+    def setUp(self):
+        if self.skip_reason:
+            self.skipTest(self.skip_reason)
+
+    def console(self):
+        return self.guest.text()[-3000:]
+
+    def test_line_settings_on_the_uart(self):
+        # 7E2 applied, every baud code at its own speed, the line given back,
+        # no second program; then DTR/RTS/DSR/CTS through the loopback.
+        self.assertEqual(self.guest.wait_for("settings-rc", 0), "0", self.console())
+        self.assertEqual(self.guest.wait_for("modem-rc", 0), "0", self.console())
+
+    def test_send_is_byte_exact_and_stops_within_four_characters(self):
+        self.assertEqual(self.guest.wait_for("send-rc", 0), "0", self.console())
+        self.assertEqual(bytes(self.line.received), SEND)
+        self.assertGreaterEqual(len(self.line.overruns), len(SEND) // DC3_EVERY - 1)
+        self.assertLessEqual(max(self.line.overruns), 4, self.line.overruns)
+        print("\nguest send: bytes after DC3 %s" % self.line.overruns, file=sys.stderr)
+
+    def test_the_drivers_output_queue_stays_at_four_while_the_line_takes_nothing(self):
+        outq = self.guest.wait_for("outq-max", 0)
+        self.assertIsNotNone(outq, self.console())
+        most, _, samples, _, busy = outq.split()
+        self.assertGreater(int(busy), 0, "the queue never filled: " + outq)
+        self.assertLessEqual(int(most), 4, "the driver's output queue: " + outq)
+        print("\nguest output queue while the line took nothing: " + outq, file=sys.stderr)
+
+    def test_receive_is_byte_exact(self):
+        self.assertEqual(self.guest.wait_for("receive-rc", 0), "0", self.console())
+        md5 = self.guest.wait_for("receive-md5", 0)
+        self.assertEqual(md5, "%s %d" % (hashlib.md5(RECEIVED).hexdigest(), len(RECEIVED)),
+                         self.console())
+
+    def test_a_line_pulled_out_mid_send_is_lost(self):
+        rc = self.guest.wait_for("drop-rc", 0)
+        errors = "\n".join(self.guest.lines("drop-err"))
+        self.assertIsNotNone(rc, self.console())
+        self.assertNotEqual(rc, "0", errors)
+        self.assertIn("Port error", errors)
+        self.assertNotIn("status: finish", errors)
+        self.assertGreaterEqual(self.card.count(), self.pulled_at)
+        self.assertLess(self.card.count(), len(DROP))
+
+
+if __name__ == "__main__":
+    while len(sys.argv) > 1 and sys.argv[1].startswith(("--build=", "--sanitized")):
+        option = sys.argv.pop(1)
+        if option == "--sanitized":
+            SANITIZED = True
+        else:
+            BUILD = option.split("=", 1)[1]
+    unittest.main(verbosity=2)
