@@ -14,7 +14,7 @@ import tempfile
 import time
 import unittest
 
-from linepeers import FileWatch, SimulatedMachine, TimedCli, program, write_config
+from linepeers import FileWatch, SimulatedMachine, TimedCli, as_hardware, program, write_config
 
 CLI = os.environ.get("FEROBRIXLAN_CLI", "ferobrixlan-cli")
 MACHINE = os.environ.get("FEROBRIXLAN_MACHINE", "ferobrixlan-machine")
@@ -49,6 +49,7 @@ class DemoLine(unittest.TestCase):
             f.write(data)
         self.machine = SimulatedMachine(MACHINE, self.dir, "receive", "--out",
                                         self.path("machine.out"), *DEMO_MACHINE)
+        as_hardware(self.machine.process.pid)
         self.watch = FileWatch(self.path("machine.out"))
         with open(self.path("ferobrixlan.ports"), "w") as f:
             f.write("1=%s\n" % self.machine.device)
