@@ -11,6 +11,7 @@
 #include "ConfigFile.h"
 #include "LocalText.h"
 #include "Look.h"
+#include "PortMap.h"
 #include "ProTool.h"
 #include "Prompts.h"
 #include "ShellMessages.h"
@@ -124,7 +125,25 @@ SettingsDialog::SettingsDialog(AppContext& app, QWidget* parent) : QDialog(paren
     place(confirmButton, 1680, 3840, 1215, 375);
     connect(confirmButton, &QPushButton::clicked, this, &SettingsDialog::confirm);
 
-    setFixedSize(std::max(twips(4980, this), right + twips(360, this)), twips(4620, this));
+    // Under the port list, the device the chosen port maps to.
+    const int width = std::max(twips(4980, this), right + twips(360, this));
+    m_portDevice = new QLabel(this);
+    m_portDevice->setObjectName(QStringLiteral("portDevice"));
+    m_portDevice->setGeometry(twips(1440, this) + shift[360], twips(660, this),
+                              width - twips(1440 + 360, this) - shift[360], twips(kRowHeight, this));
+    QComboBox* portList = findChild<QComboBox*>(QStringLiteral("portList"));
+    connect(portList, &QComboBox::currentTextChanged, this, &SettingsDialog::showPortDevice);
+    showPortDevice();
+
+    setFixedSize(width, twips(4620, this));
+}
+
+void SettingsDialog::showPortDevice() {
+    const QString port = findChild<QComboBox*>(QStringLiteral("portList"))->currentText();
+    const QString device = localText(mappedDevice(port.toInt(), m_app.programDir));
+    m_portDevice->setToolTip(device);
+    m_portDevice->setText(m_portDevice->fontMetrics().elidedText(device, Qt::ElideMiddle,
+                                                                 m_portDevice->width()));
 }
 
 void SettingsDialog::confirm() {

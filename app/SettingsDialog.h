@@ -8,6 +8,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 
 namespace fbx::ui {
 
@@ -20,6 +21,10 @@ struct AppContext;
 //
 // A value that is not among a list's entries (a hand-edited file) is shown as
 // an extra entry at the end of that list, so that Confirm keeps it.
+//
+// Under the port list stands the device the chosen port maps to (the port
+// map of programDir, or FEROBRIXLAN_PORT<N>), so that the operator sees
+// which line a port number is.
 class SettingsDialog : public QDialog {
     Q_OBJECT
 public:
@@ -41,10 +46,12 @@ signals:
 
 private:
     void confirm();
+    void showPortDevice();
 
     AppContext& m_app;
     std::vector<QComboBox*> m_lists;
     QCheckBox* m_sendingEdit = nullptr;
+    QLabel* m_portDevice = nullptr;
 };
 
 }  // namespace fbx::ui

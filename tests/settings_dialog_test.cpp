@@ -5,7 +5,10 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <QLabel>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include "QtTestText.h"
 
 #include "AppContext.h"
@@ -164,6 +167,27 @@ private slots:
             QCOMPARE(m_app.settings.baudRate, std::string("9600"));
         }
         QVERIFY(m_prompts->asked.empty());
+    }
+
+    void theDeviceOfTheChosenPortStandsBesideIt() {
+        m_app.programDir = m_dir->path() + "/";
+        {
+            std::ofstream map(m_dir->file("ferobrixlan.ports"));
+            map << "1=rfc2217://10.0.0.5:4001\n2=/dev/ttyUSB3\n";
+        }
+        unsetenv("FEROBRIXLAN_PORT1");
+        setenv("FEROBRIXLAN_PORT2", "/dev/ttyACM0", 1);
+        SettingsDialog dialog(m_app);
+        auto* device = dialog.findChild<QLabel*>("portDevice");
+        QVERIFY(device);
+        QCOMPARE(device->toolTip(), QString("rfc2217://10.0.0.5:4001"));
+        list(dialog, "portList")->setCurrentText("2");
+        QCOMPARE(device->toolTip(), QString("/dev/ttyACM0"));  // the environment wins
+        unsetenv("FEROBRIXLAN_PORT2");
+        list(dialog, "portList")->setCurrentText("1");
+        list(dialog, "portList")->setCurrentText("2");
+        QCOMPARE(device->toolTip(), QString("/dev/ttyUSB3"));
+        QVERIFY(!device->text().isEmpty());
     }
 };
 
