@@ -27,6 +27,13 @@ if(FBX_PYTHON3 AND TARGET ferobrixlan-machine)
     set_tests_properties(demo_timing_e2e device_server_e2e PROPERTIES RUN_SERIAL TRUE)
     set_tests_properties(demo_timing_e2e PROPERTIES TIMEOUT 300)
 endif()
+# scripts/test-line's checks, run over a socat pty pair paced as a line.
+if(FBX_PYTHON3)
+    add_test(NAME line_test_on_ptys
+        COMMAND ${FBX_PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/e2e/line_test.py
+                --cli=$<TARGET_FILE:ferobrixlan-cli> --baud 57600 --ptys)
+    set_tests_properties(line_test_on_ptys PROPERTIES TIMEOUT 300)
+endif()
 
 # The UART branch under test: a small Linux guest under QEMU runs
 # ferobrixlan-cli and uart_guest_probe (what the serial layer does on a real

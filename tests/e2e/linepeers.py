@@ -4,14 +4,18 @@ its own, socat pairs for peers that open a device by name (pyserial,
 ascii-xfr), and serial device servers in front of a line (ser2net and
 pyserial's RFC 2217 PortManager)."""
 
+import fcntl
 import os
 import select
 import shutil
 import signal
 import socket
+import struct
 import subprocess
 import sys
 import tempfile
+import termios
+import threading
 import time
 import tty
 
@@ -441,3 +445,121 @@ def as_hardware(pid):
         return True
     except (OSError, AttributeError):
         return False
+
+
+class LineMachine(threading.Thread):
+    """A machine at the far end of a line, played by the test from a thread:
+    it takes what the PC sends, holding the line with DC3 after every
+    dc3_every bytes for held_seconds (counting what still arrives, the
+    overrun) before DC1; asked to, it punches a program, obeying the PC's DC3
+    and DC1. With pause_at it stops reading at that count for pause_seconds
+    instead, as a line that takes nothing."""
+
+    def __init__(self, read_fd, write_fd, dc3_every=None, held_seconds=0.3, pause_at=None,
+                 pause_seconds=0):
+        super().__init__(daemon=True)
+        self.fd = read_fd
+        self.write_fd = write_fd
+        self.dc3_every = dc3_every
+        self.held_seconds = held_seconds
+        self.pause_at = pause_at
+        self.pause_seconds = pause_seconds
+        self.received = bytearray()
+        self.overruns = []
+        self.to_punch = None
+        self.lock = threading.Lock()
+        self.stopped = False
+
+    def punch(self, data):
+        with self.lock:
+            self.to_punch = data
+
+    def count(self):
+        with self.lock:
+            return len(self.received)
+
+    def run(self):
+        held_until = None
+        next_hold = self.dc3_every or float("inf")
+        xoff = False
+        while not self.stopped:
+            with self.lock:
+                punching = self.to_punch
+            if self.pause_at is not None and len(self.received) >= self.pause_at:
+                self.pause_at = None
+                time.sleep(self.pause_seconds)
+            ready, _, _ = select.select([self.fd], [], [], 0.01)
+            if ready:
+                try:
+                    want = 4096 if self.pause_at is None else self.pause_at - len(self.received)
+                    data = os.read(self.fd, max(1, want))
+                except OSError:
+                    return
+                if punching is not None:
+                    # The PC receives: only its DC3 and DC1 come back.
+                    for b in data:
+                        xoff = True if b == 0x13 else False if b == 0x11 else xoff
+                else:
+                    with self.lock:
+                        self.received += data
+                    if held_until is not None:
+                        self.overruns[-1] += len(data)
+            now = time.monotonic()
+            if punching is None and held_until is None and len(self.received) >= next_hold:
+                os.write(self.write_fd, DC3)
+                self.overruns.append(0)
+                held_until = now + self.held_seconds
+                next_hold += self.dc3_every
+            elif held_until is not None and now >= held_until:
+                os.write(self.write_fd, DC1)
+                held_until = None
+            if punching and not xoff:
+                n = os.write(self.write_fd, punching[:16])  # 16 bytes a turn
+                with self.lock:
+                    self.to_punch = punching[n:]
+
+    def stop(self):
+        self.stopped = True
+        self.join(5)
+        for fd in {self.fd, self.write_fd}:
+            os.close(fd)
+
+    def set_dtr(self, on):
+        """DTR of this end: on a null-modem cable it is the PC's DSR. False
+        where the port has no modem lines (a pseudo-terminal)."""
+        try:
+            fcntl.ioctl(self.fd, termios.TIOCMBIS if on else termios.TIOCMBIC,
+                        struct.pack("I", termios.TIOCM_DTR))
+            return True
+        except OSError:
+            return False
+
+    @staticmethod
+    def on_pty(device, **options):
+        fd = os.open(device, os.O_RDWR | os.O_NOCTTY)
+        tty.setraw(fd)
+        return LineMachine(fd, fd, **options)
+
+    @staticmethod
+    def on_port(device, baud, **options):
+        """A serial port of this computer, raw, 8N1 at baud, no flow control."""
+        fd = os.open(device, os.O_RDWR | os.O_NOCTTY)
+        tty.setraw(fd)
+        attrs = termios.tcgetattr(fd)
+        speed = getattr(termios, "B%d" % baud)
+        attrs[2] = (attrs[2] & ~(termios.CSIZE | termios.PARENB | termios.CSTOPB
+                                 | termios.CRTSCTS)) | termios.CS8 | termios.CLOCAL | termios.CREAD
+        attrs[0] &= ~(termios.IXON | termios.IXOFF | termios.IXANY)
+        attrs[4] = attrs[5] = speed
+        termios.tcsetattr(fd, termios.TCSANOW, attrs)
+        return LineMachine(fd, fd, **options)
+
+    @staticmethod
+    def on_pipes(path, **pause):
+        """The far end of QEMU's pipe chardev: PATH.out carries what the guest
+        sends, shrunk to 4 KB so that a pause soon stops the UART; PATH.in what
+        it receives."""
+        read_fd = os.open(path + ".out", os.O_RDONLY | os.O_NONBLOCK)
+        fcntl.fcntl(read_fd, fcntl.F_SETPIPE_SZ, 4096)
+        write_fd = os.open(path + ".in", os.O_WRONLY | os.O_NONBLOCK)
+        return LineMachine(read_fd, write_fd, **pause)

@@ -17,23 +17,19 @@ built or does not boot, every test is skipped with the reason.
     uart_guest_test.py --build=BUILD_DIR [--sanitized]"""
 
 import gzip
-import fcntl
 import hashlib
 import json
 import os
 import re
-import select
 import shutil
 import socket
 import subprocess
 import sys
 import tempfile
-import threading
 import time
-import tty
 import unittest
 
-from linepeers import DC1, DC3, program, write_config
+from linepeers import LineMachine, program, write_config
 
 BUILD = os.environ.get("FEROBRIXLAN_BUILD", "build")
 SANITIZED = False
@@ -78,97 +74,6 @@ ferobrixlan-cli send prog.nc --yes 2> drop.err; echo "@@ drop-rc $?"
 touch /tmp/stop-outq; wait
 sed 's/^/@@ drop-err /' drop.err | tail -n 8
 """
-
-
-class Machine(threading.Thread):
-    """The machine on this side of a guest's UART: it takes what the guest
-    sends, holding the line with DC3 after every DC3_EVERY bytes for
-    HELD_SECONDS (counting what still arrives, the overrun) before DC1;
-    asked to, it punches a program, obeying the guest's DC3 and DC1. With
-    pause_at it stops reading at that count for pause_seconds instead, as a
-    line that takes nothing."""
-
-    def __init__(self, read_fd, write_fd, pause_at=None, pause_seconds=0):
-        super().__init__(daemon=True)
-        self.fd = read_fd
-        self.write_fd = write_fd
-        self.pause_at = pause_at
-        self.pause_seconds = pause_seconds
-        self.received = bytearray()
-        self.overruns = []
-        self.to_punch = None
-        self.lock = threading.Lock()
-        self.stopped = False
-
-    def punch(self, data):
-        with self.lock:
-            self.to_punch = data
-
-    def count(self):
-        with self.lock:
-            return len(self.received)
-
-    def run(self):
-        held_until = None
-        next_hold = DC3_EVERY if self.pause_at is None else float("inf")
-        xoff = False
-        while not self.stopped:
-            with self.lock:
-                punching = self.to_punch
-            if self.pause_at is not None and len(self.received) >= self.pause_at:
-                self.pause_at = None
-                time.sleep(self.pause_seconds)
-            ready, _, _ = select.select([self.fd], [], [], 0.01)
-            if ready:
-                try:
-                    want = 4096 if self.pause_at is None else self.pause_at - len(self.received)
-                    data = os.read(self.fd, max(1, want))
-                except OSError:
-                    return
-                if punching is not None:
-                    # The guest receives: only its DC3 and DC1 come back.
-                    for b in data:
-                        xoff = True if b == 0x13 else False if b == 0x11 else xoff
-                else:
-                    with self.lock:
-                        self.received += data
-                    if held_until is not None:
-                        self.overruns[-1] += len(data)
-            now = time.monotonic()
-            if punching is None and held_until is None and len(self.received) >= next_hold:
-                os.write(self.write_fd, DC3)
-                self.overruns.append(0)
-                held_until = now + HELD_SECONDS
-                next_hold += DC3_EVERY
-            elif held_until is not None and now >= held_until:
-                os.write(self.write_fd, DC1)
-                held_until = None
-            if punching and not xoff:
-                n = os.write(self.write_fd, punching[:16])  # some 960 bytes a second
-                with self.lock:
-                    self.to_punch = punching[n:]
-
-    def stop(self):
-        self.stopped = True
-        self.join(5)
-        for fd in {self.fd, self.write_fd}:
-            os.close(fd)
-
-    @staticmethod
-    def on_pty(device):
-        fd = os.open(device, os.O_RDWR | os.O_NOCTTY)
-        tty.setraw(fd)
-        return Machine(fd, fd)
-
-    @staticmethod
-    def on_pipes(path, **pause):
-        """The far end of QEMU's pipe chardev: PATH.out carries what the guest
-        sends, shrunk to 4 KB so that a pause soon stops the UART; PATH.in what
-        it receives."""
-        read_fd = os.open(path + ".out", os.O_RDONLY | os.O_NONBLOCK)
-        fcntl.fcntl(read_fd, fcntl.F_SETPIPE_SZ, 4096)
-        write_fd = os.open(path + ".in", os.O_WRONLY | os.O_NONBLOCK)
-        return Machine(read_fd, write_fd, **pause)
 
 
 class Guest:
@@ -299,9 +204,10 @@ class UartGuest(unittest.TestCase):
         if "serial1" not in cls.guest.ptys:
             cls.skip_reason = "QEMU made no pseudo-terminal: " + open(cls.guest.log.name).read()
             return
-        cls.line = Machine.on_pty(cls.guest.ptys["serial1"])
-        cls.card = Machine.on_pipes(cls.guest.card_pipe, pause_at=CARD_HOLD_AT,
-                                    pause_seconds=CARD_HOLD_SECONDS)
+        cls.line = LineMachine.on_pty(cls.guest.ptys["serial1"], dc3_every=DC3_EVERY,
+                                      held_seconds=HELD_SECONDS)
+        cls.card = LineMachine.on_pipes(cls.guest.card_pipe, pause_at=CARD_HOLD_AT,
+                                        pause_seconds=CARD_HOLD_SECONDS)
         cls.line.start()
         cls.card.start()
         if cls.guest.wait_for("guest-up", BOOT_SECONDS) is None:

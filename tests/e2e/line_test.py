@@ -1,0 +1,127 @@
+"""ferobrixlan-cli over two serial ports of this computer joined by a
+null-modem cable: the PC's port and the machine's, the machine played by the
+test. Run by scripts/test-line DEV1 DEV2, so that a shop can prove its own
+adapters and cables:
+
+  - a send arrives byte-exact, held by DC3 every 1000 bytes; the bytes that
+    still reach the machine after each DC3 are reported (a UART stops within
+    four; a USB adapter whose own FIFO the driver does not count may let
+    more through, and more than 16 fails: a machine with a small buffer
+    would overflow);
+  - a receive of every byte value but NUL and "%" arrives byte-exact;
+  - DSR follows the far end's DTR through the cable, or the cable is found
+    to carry no modem lines (reported, not failed).
+
+    line_test.py --cli=ferobrixlan-cli [--baud 9600] DEV1 DEV2
+    line_test.py --cli=ferobrixlan-cli --ptys      the same over a socat pty pair,
+                                                   paced as a line (the suite's own check)
+"""
+
+import argparse
+import os
+import signal
+import sys
+import tempfile
+import time
+import unittest
+
+from linepeers import Cli, LineMachine, SocatPair, program, write_config
+
+ARGS = None
+EIGHT_BITS = dict(dataBits=8, parity="n", stopBits=1)
+MOST_AFTER_DC3 = 16
+
+
+class Line(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.dir = self.tmp.name
+        self.machine = LineMachine.on_port(ARGS.machine_port, ARGS.baud, dc3_every=1000)
+        self.machine.start()
+        self.cli = None
+
+    def tearDown(self):
+        if self.cli:
+            self.cli.kill()
+        self.machine.stop()
+        self.tmp.cleanup()
+
+    def start(self, verb, name, data=None, **config):
+        if data is not None:
+            with open(os.path.join(self.dir, name), "wb") as f:
+                f.write(data)
+        write_config(self.dir, baudRate=ARGS.baud, **dict(EIGHT_BITS, **config))
+        self.cli = Cli(ARGS.cli, self.dir, [verb, name, "--yes"], ARGS.pc_port)
+
+    def test_send_byte_exact_and_the_bytes_after_dc3(self):
+        data = program(200)
+        self.start("send", "prog.nc", data)
+        self.assertEqual(self.cli.wait(120), 0, self.cli.stderr())
+        deadline = time.monotonic() + 5
+        while self.machine.count() < len(data) and time.monotonic() < deadline:
+            time.sleep(0.05)
+        self.assertEqual(bytes(self.machine.received), data)
+        overruns = self.machine.overruns
+        print("\nbytes after each DC3: %s (a UART stops within 4)" % overruns, file=sys.stderr)
+        self.assertLessEqual(max(overruns), MOST_AFTER_DC3,
+                             "the adapter lets %d characters out after DC3" % max(overruns))
+
+    def test_receive_every_byte_value(self):
+        body = bytes(b for b in range(1, 256) if b != ord("%"))
+        punched = b"%\r\nO0002\r\n" + body + b"\r\n" + program(40)[3:]
+        self.start("receive", "got.nc", mode="Data In/Out")
+        time.sleep(1.5)  # the receive opens its port meanwhile
+        self.machine.punch(b"\0" * 20 + punched)
+        self.assertEqual(self.cli.wait(60), 0, self.cli.stderr())
+        with open(os.path.join(self.dir, "got.nc"), "rb") as f:
+            self.assertEqual(f.read(), b"\r\n" + punched[:punched.index(b"%", 1) + 1])
+
+    def test_dsr_follows_the_far_dtr(self):
+        data = program(40)
+        if not self.machine.set_dtr(False):
+            print("\n%s has no modem lines" % ARGS.machine_port, file=sys.stderr)
+            return
+        self.start("send", "prog.nc", data, handshake="Brix")
+        time.sleep(2)
+        held = self.machine.count() == 0
+        self.machine.set_dtr(True)
+        if not held:
+            self.cli.signal(signal.SIGINT)
+            self.cli.wait(10)
+            print("\nthe cable carries no DTR to DSR: hardware handshake (\"Brix\") cannot "
+                  "be used on it", file=sys.stderr)
+            return
+        self.assertEqual(self.cli.wait(60), 0, self.cli.stderr())
+        self.assertEqual(bytes(self.machine.received), data)
+
+
+def main():
+    global ARGS
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--cli", default="ferobrixlan-cli")
+    parser.add_argument("--baud", type=int, default=9600,
+                        choices=(1200, 2400, 4800, 9600, 19200, 38400, 57600))
+    parser.add_argument("--ptys", action="store_true",
+                        help="two linked pseudo-terminals made by socat instead of ports")
+    parser.add_argument("pc_port", nargs="?", help="the port ferobrixlan-cli uses")
+    parser.add_argument("machine_port", nargs="?", help="the port at the cable's other end")
+    ARGS, rest = parser.parse_known_args()
+    pair = None
+    if ARGS.ptys:
+        scratch = tempfile.TemporaryDirectory()
+        pair = SocatPair(scratch.name)
+        ARGS.pc_port, ARGS.machine_port = pair.pc, pair.machine
+        os.environ["FEROBRIXLAN_PACE_PTY"] = "1"
+    elif not ARGS.machine_port:
+        parser.error("give DEV1 and DEV2, or --ptys")
+    try:
+        run = unittest.main(argv=[sys.argv[0]] + rest, verbosity=2, exit=False)
+    finally:
+        if pair:
+            pair.close()
+            scratch.cleanup()
+    sys.exit(0 if run.result.wasSuccessful() else 1)
+
+
+if __name__ == "__main__":
+    main()
