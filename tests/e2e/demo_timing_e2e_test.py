@@ -99,6 +99,9 @@ class DemoLine(unittest.TestCase):
         arrived = self.watch.reached(first + len(DWELL), 5)
         self.assertLess(arrived - asked,
                         (first - had + len(DWELL)) * CHARACTER_SECONDS + 0.1)
+        print("\nhold asked with %d bytes at the machine; the first dwell block followed the "
+              "CR LF at byte %d, whole %.3f s after the hold" % (had, first, arrived - asked),
+              file=sys.stderr)
 
         self.cli.command("start")  # "Keep on"
         self.assertEqual(self.cli.wait(60), 0, self.cli.stderr())
