@@ -35,13 +35,17 @@ std::int64_t LinePacer::nowUs() {
     return static_cast<std::int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
 }
 
-bool LinePacer::takeTurn(std::int64_t maxWaitUs) {
-    const std::int64_t wait = waitUs(nowUs());
-    if (wait == 0) return true;
-    if (wait > maxWaitUs) return false;
-    timespec ts{static_cast<time_t>(wait / 1000000), static_cast<long>(wait % 1000000) * 1000};
+void LinePacer::sleepUs(std::int64_t us) {
+    if (us <= 0) return;
+    timespec ts{static_cast<time_t>(us / 1000000), static_cast<long>(us % 1000000) * 1000};
     while (clock_nanosleep(CLOCK_MONOTONIC, 0, &ts, &ts) == EINTR) {
     }
+}
+
+bool LinePacer::takeTurn(std::int64_t maxWaitUs) {
+    const std::int64_t wait = waitUs(nowUs());
+    if (wait > maxWaitUs) return false;
+    sleepUs(wait);
     return true;
 }
 

@@ -40,6 +40,8 @@ public:
     void wroteNow();
 
     static std::int64_t nowUs();
+    // Sleeps us microseconds (none when not positive).
+    static void sleepUs(std::int64_t us);
 
 private:
     std::int64_t m_charUs = 0;

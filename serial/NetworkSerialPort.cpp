@@ -6,7 +6,6 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <time.h>
 #include <unistd.h>
 #include <algorithm>
 #include <cerrno>
@@ -172,11 +171,7 @@ int NetworkSerialPort::sio_close(int port) {
             const std::int64_t now = LinePacer::nowUs();
             const std::int64_t drained =
                 now + (m_pacer.queued(now) + 1) * m_pacer.characterUs();
-            const std::int64_t until = std::min(drained, deadline);
-            timespec ts{static_cast<time_t>((until - now) / 1000000),
-                        static_cast<long>((until - now) % 1000000) * 1000};
-            while (clock_nanosleep(CLOCK_MONOTONIC, 0, &ts, &ts) == EINTR) {
-            }
+            LinePacer::sleepUs(std::min(drained, deadline) - now);
         }
         ::shutdown(m_fd, SHUT_WR);
         char discard[kReadPiece];

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "ByteString.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -19,14 +21,9 @@
 
 using namespace fbx;
 using namespace fbx::telnet;
+using fbx::test::bytes;
 
 namespace {
-
-std::string bytes(std::initializer_list<int> list) {
-    std::string s;
-    for (int b : list) s.push_back(static_cast<char>(b));
-    return s;
-}
 
 // A device server on loopback for one connection, served from a thread. With
 // telnet it agrees to COM-PORT-OPTION and answers each setting with the value

@@ -1,19 +1,16 @@
 #include <gtest/gtest.h>
 
+#include "ByteString.h"
+
 #include "Rfc2217Session.h"
 #include "SerialPort.h"
 #include "TelnetDecoder.h"
 
 using namespace fbx;
 using namespace fbx::telnet;
+using fbx::test::bytes;
 
 namespace {
-
-std::string bytes(std::initializer_list<int> list) {
-    std::string s;
-    for (int b : list) s.push_back(static_cast<char>(b));
-    return s;
-}
 
 struct Decoded {
     std::string data;

@@ -14,7 +14,8 @@ import tempfile
 import time
 import unittest
 
-from linepeers import FileWatch, SimulatedMachine, TimedCli, as_hardware, program, write_config
+from linepeers import (FileWatch, SimulatedMachine, TimedCli, as_hardware, program,
+                       program_paths, write_config)
 
 CLI = os.environ.get("FEROBRIXLAN_CLI", "ferobrixlan-cli")
 MACHINE = os.environ.get("FEROBRIXLAN_MACHINE", "ferobrixlan-machine")
@@ -113,10 +114,6 @@ class DemoLine(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    while len(sys.argv) > 1 and sys.argv[1].startswith(("--cli=", "--machine=")):
-        name, value = sys.argv.pop(1)[2:].split("=", 1)
-        if name == "cli":
-            CLI = value
-        else:
-            MACHINE = value
+    paths = program_paths(sys.argv, cli=CLI, machine=MACHINE)
+    CLI, MACHINE = paths["cli"], paths["machine"]
     unittest.main(verbosity=2)

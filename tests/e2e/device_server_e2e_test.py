@@ -14,7 +14,7 @@ import time
 import unittest
 
 from linepeers import (Cli, Rfc2217Peer, Ser2net, SimulatedMachine, as_hardware, have, program,
-                       write_config)
+                       program_paths, write_config)
 
 CLI = os.environ.get("FEROBRIXLAN_CLI", "ferobrixlan-cli")
 MACHINE = os.environ.get("FEROBRIXLAN_MACHINE", "ferobrixlan-machine")
@@ -206,10 +206,6 @@ class DeviceServers(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    while len(sys.argv) > 1 and sys.argv[1].startswith(("--cli=", "--machine=")):
-        name, value = sys.argv.pop(1)[2:].split("=", 1)
-        if name == "cli":
-            CLI = value
-        else:
-            MACHINE = value
+    paths = program_paths(sys.argv, cli=CLI, machine=MACHINE)
+    CLI, MACHINE = paths["cli"], paths["machine"]
     unittest.main(verbosity=2)

@@ -563,3 +563,14 @@ class LineMachine(threading.Thread):
         fcntl.fcntl(read_fd, fcntl.F_SETPIPE_SZ, 4096)
         write_fd = os.open(path + ".in", os.O_WRONLY | os.O_NONBLOCK)
         return LineMachine(read_fd, write_fd, **pause)
+
+
+def program_paths(argv, **defaults):
+    """Takes the leading --NAME=PATH options of an end-to-end suite (--cli=,
+    --machine=) off argv; returns defaults with the paths given."""
+    paths = dict(defaults)
+    while len(argv) > 1 and argv[1].startswith("--") and "=" in argv[1] \
+            and argv[1][2:].split("=", 1)[0] in defaults:
+        name, value = argv.pop(1)[2:].split("=", 1)
+        paths[name] = value
+    return paths
