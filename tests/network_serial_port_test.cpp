@@ -121,7 +121,10 @@ private:
             if (::poll(&p, 1, 5) <= 0) continue;
             char buf[4096];
             ssize_t n = ::recv(m_client, buf, sizeof buf, 0);
-            if (n <= 0) return;
+            if (n <= 0) {
+                ::shutdown(m_client, SHUT_RDWR);  // the client closed: so does the server
+                return;
+            }
             std::string data;
             std::vector<Command> commands;
             if (m_policy.telnet)
@@ -241,44 +244,6 @@ TEST(NetworkSerialPort, ARefusedSettingAndARefusedConnectionSayWhereAndWhy) {
                                        ": Connection refused"),
               std::string::npos)
         << refused.lastError();
-}
-
-// Every byte value both ways: IAC doubled on the way out and undoubled on the
-// way in, Telnet commands in the stream never read as data, DSR taken from
-// the server's modem state.
-TEST(NetworkSerialPort, EveryByteValueBothWaysAndTheModemState) {
-    std::string all;
-    for (int b = 0; b < 256; ++b) all.push_back(static_cast<char>(b));
-    DeviceServer server({});
-    DeviceSerialPort port([&](int) { return server.url(); });
-    ASSERT_EQ(openPort(port, codes9600_7E2()), OpenFailure::None) << port.lastError();
-    ASSERT_EQ(port.sio_ioctl(1, 15, 3), SIO_OK) << port.lastError();  // 57600 8N1
-    for (char c : all) {
-        int rc;
-        while ((rc = port.sio_putch(1, static_cast<std::uint8_t>(c))) == SIO_WRITETIMEOUT) {
-        }
-        ASSERT_EQ(rc, SIO_OK);
-    }
-    EXPECT_EQ(server.dataWhenItHas(256), all);
-
-    std::string doubled;
-    for (char c : all) {
-        doubled += c;
-        if (static_cast<std::uint8_t>(c) == IAC) doubled += c;
-    }
-    server.send(doubled.substr(0, 100) +
-                bytes({IAC, NOP, IAC, SB, kComPortOption, 107, 0x10, IAC, SE}) +
-                doubled.substr(100));
-    std::string got;
-    char buf[512];
-    for (int i = 0; i < 200 && got.size() < 256; ++i) {
-        port.waitForInput(10);
-        int n = port.sio_read(1, buf, 512);
-        ASSERT_GE(n, 0);
-        got.append(buf, size_t(n));
-    }
-    EXPECT_EQ(got, all);
-    EXPECT_EQ(port.sio_lstatus(1), S_CTS);  // DSR off, CTS on, as the server said
 }
 
 // The server going away mid-transfer is a lost port, as a pulled cable is;
