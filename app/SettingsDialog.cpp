@@ -130,7 +130,8 @@ SettingsDialog::SettingsDialog(AppContext& app, QWidget* parent) : QDialog(paren
     m_portDevice = new QLabel(this);
     m_portDevice->setObjectName(QStringLiteral("portDevice"));
     m_portDevice->setGeometry(twips(1440, this) + shift[360], twips(660, this),
-                              width - twips(1440 + 360, this) - shift[360], twips(kRowHeight, this));
+                              width - twips(1440 + 360, this) - shift[360],
+                              twips(kRowHeight, this));
     QComboBox* portList = findChild<QComboBox*>(QStringLiteral("portList"));
     connect(portList, &QComboBox::currentTextChanged, this, &SettingsDialog::showPortDevice);
     showPortDevice();
@@ -142,8 +143,8 @@ void SettingsDialog::showPortDevice() {
     const QString port = findChild<QComboBox*>(QStringLiteral("portList"))->currentText();
     const QString device = localText(mappedDevice(port.toInt(), m_app.programDir));
     m_portDevice->setToolTip(device);
-    m_portDevice->setText(m_portDevice->fontMetrics().elidedText(device, Qt::ElideMiddle,
-                                                                 m_portDevice->width()));
+    m_portDevice->setText(
+        m_portDevice->fontMetrics().elidedText(device, Qt::ElideMiddle, m_portDevice->width()));
 }
 
 void SettingsDialog::confirm() {

@@ -39,8 +39,8 @@ struct Reading {
 bool sameCommands(const std::vector<Command>& a, const std::vector<Command>& b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i) {
-        if (a[i].verb != b[i].verb || a[i].option != b[i].option ||
-            a[i].payload != b[i].payload || a[i].cut != b[i].cut)
+        if (a[i].verb != b[i].verb || a[i].option != b[i].option || a[i].payload != b[i].payload ||
+            a[i].cut != b[i].cut)
             return false;
     }
     return true;
@@ -73,15 +73,19 @@ Reading reference(std::string_view s) {
             bool complete = false;
             while (j < s.size()) {
                 if (at(j) != IAC) {
-                    if (sb.payload.size() < Decoder::kMaxSubnegotiation) sb.payload.push_back(s[j]);
-                    else sb.cut = true;
+                    if (sb.payload.size() < Decoder::kMaxSubnegotiation)
+                        sb.payload.push_back(s[j]);
+                    else
+                        sb.cut = true;
                     ++j;
                     continue;
                 }
                 if (j + 1 >= s.size()) break;
                 if (at(j + 1) == IAC) {
-                    if (sb.payload.size() < Decoder::kMaxSubnegotiation) sb.payload.push_back(s[j]);
-                    else sb.cut = true;
+                    if (sb.payload.size() < Decoder::kMaxSubnegotiation)
+                        sb.payload.push_back(s[j]);
+                    else
+                        sb.cut = true;
                     j += 2;
                     continue;
                 }
@@ -135,7 +139,8 @@ void checkDecoder(std::string_view stream, std::uint8_t seed) {
         }
         CHECK(got.data == expected.data);
         CHECK(sameCommands(got.commands, expected.commands));
-        for (const Command& c : got.commands) CHECK(c.payload.size() <= Decoder::kMaxSubnegotiation);
+        for (const Command& c : got.commands)
+            CHECK(c.payload.size() <= Decoder::kMaxSubnegotiation);
     }
 }
 

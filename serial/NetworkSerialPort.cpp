@@ -158,7 +158,8 @@ int NetworkSerialPort::sio_close(int port) {
         // drops what it has not yet put on the line (the end of a program).
         const std::int64_t deadline = LinePacer::nowUs() + kCloseMs * 1000LL;
         auto left = [&] {
-            return static_cast<int>(std::max<std::int64_t>(0, deadline - LinePacer::nowUs()) / 1000);
+            return static_cast<int>(std::max<std::int64_t>(0, deadline - LinePacer::nowUs()) /
+                                    1000);
         };
         while (!m_pending.empty() && sendPending() == SIO_OK && left() > 0) {
             pollfd p{m_fd, POLLOUT, 0};
@@ -169,8 +170,7 @@ int NetworkSerialPort::sio_close(int port) {
         // characters, one more for the way there.
         if (m_pacer.paced()) {
             const std::int64_t now = LinePacer::nowUs();
-            const std::int64_t drained =
-                now + (m_pacer.queued(now) + 1) * m_pacer.characterUs();
+            const std::int64_t drained = now + (m_pacer.queued(now) + 1) * m_pacer.characterUs();
             LinePacer::sleepUs(std::min(drained, deadline) - now);
         }
         ::shutdown(m_fd, SHUT_WR);

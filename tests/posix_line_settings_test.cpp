@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <fcntl.h>
 #include <pty.h>
 #include <sys/ioctl.h>
@@ -8,6 +7,7 @@
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
+#include <cstdlib>
 
 #include "PosixSerialPort.h"
 
@@ -130,8 +130,10 @@ TEST(ModemBits, EachLineReadsAsItself) {
 TEST_F(Device, APacedPseudoTerminalRunsAtMostFourAhead) {
     for (bool paced : {true, false}) {
         SCOPED_TRACE(paced ? "paced" : "not paced");
-        if (paced) setenv(kPacePtyVariable, "1", 1);
-        else unsetenv(kPacePtyVariable);
+        if (paced)
+            setenv(kPacePtyVariable, "1", 1);
+        else
+            unsetenv(kPacePtyVariable);
         ASSERT_EQ(m_port->sio_open(1), SIO_OK) << m_port->lastError();
         ASSERT_EQ(m_port->sio_ioctl(1, 7, 30), SIO_OK);
         int accepted = 0;

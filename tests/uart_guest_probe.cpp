@@ -159,7 +159,8 @@ int modem(const char* dev) {
         int n = port.sio_read(1, buf, 512);
         if (n > 0) got.append(buf, static_cast<size_t>(n));
     }
-    check(got == sent, "bytes through the loopback unchanged", std::to_string(got.size()) + " bytes");
+    check(got == sent, "bytes through the loopback unchanged",
+          std::to_string(got.size()) + " bytes");
     ioctl(port.nativeHandle(), TIOCMBIC, &loop);
     port.sio_close(1);
     return g_failed;
