@@ -187,7 +187,8 @@ class DeviceServers(unittest.TestCase):
                                                 self.path("machine.out"))
                 self.server = Rfc2217Peer(self.machine.device, dsr=dsr)
                 with open(self.path("ferobrixlan.ports"), "w") as f:
-                    f.write("# the lathe's device server\n1=%s\n" % self.server.url())
+                    f.write("# the lathe's device server\n1=%s\n2 /dev/ttyS1\n"
+                            % self.server.url())
                 with open(self.path("prog.nc"), "wb") as f:
                     f.write(data)
                 write_config(self.dir, handshake="Brix", **EIGHT_BITS)
@@ -203,6 +204,9 @@ class DeviceServers(unittest.TestCase):
                     self.machine.summary(10)
                     self.assertEqual(self.read("machine.out"), data)
                 self.assertIn(self.server.url(), self.cli.stderr())
+                # The damaged line is told once, with its number, and left out.
+                self.assertEqual(self.cli.stderr().count("ferobrixlan.ports, line 3:"), 1,
+                                 self.cli.stderr())
 
 
 if __name__ == "__main__":
