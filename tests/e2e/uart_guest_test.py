@@ -14,7 +14,7 @@ One boot runs the whole plan; each test checks its part of what the guest
 printed on its console and what the machine got. Where the guest cannot be
 built or does not boot, every test is skipped with the reason.
 
-    uart_guest_test.py --build=BUILD_DIR [--sanitized]"""
+    uart_guest_test.py --build=BUILD_DIR"""
 
 import gzip
 import hashlib
@@ -29,10 +29,9 @@ import tempfile
 import time
 import unittest
 
-from linepeers import LineMachine, program, write_config
+from linepeers import LineMachine, program, program_paths, write_config
 
 BUILD = os.environ.get("FEROBRIXLAN_BUILD", "build")
-SANITIZED = False
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 BOOT_SECONDS = 90
 PLAN_SECONDS = 240
@@ -189,10 +188,6 @@ class UartGuest(unittest.TestCase):
         if not shutil.which("qemu-system-x86_64"):
             cls.skip_reason = "qemu-system-x86 is not installed (scripts/deps.sh installs it)"
             return
-        if SANITIZED:
-            cls.skip_reason = ("the sanitizer build's programs are too slow under TCG "
-                               "emulation; the plain build runs this suite")
-            return
         built = subprocess.run([os.path.join(ROOT, "scripts", "build-guest"), BUILD],
                                capture_output=True, text=True)
         if built.returncode == 3:
@@ -289,10 +284,5 @@ class UartGuest(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    while len(sys.argv) > 1 and sys.argv[1].startswith(("--build=", "--sanitized")):
-        option = sys.argv.pop(1)
-        if option == "--sanitized":
-            SANITIZED = True
-        else:
-            BUILD = option.split("=", 1)[1]
+    BUILD = program_paths(sys.argv, build=BUILD)["build"]
     unittest.main(verbosity=2)
