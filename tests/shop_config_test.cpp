@@ -97,7 +97,8 @@ TEST_F(ShopConfigTest, WrongSectionIsReportedWithItsKeyAndOnlyThatMachineStaysDo
         {"request = (LOAD) (O[0-9]+)", "request"},
         {"speed = 9600", "speed"},
         {"folder = nc/none", "folder"},
-        {"port = tcp://10.0.0.5:4001", "port"},
+        {"port = ftp://10.0.0.5:4001", "port"},
+        {"port = tcp://10.0.0.5", "port"},
         {"port = /dev/ttyS9\nport = /dev/ttyS8", "port"},
     };
     for (const Case& c : cases) {
@@ -105,7 +106,7 @@ TEST_F(ShopConfigTest, WrongSectionIsReportedWithItsKeyAndOnlyThatMachineStaysDo
         std::string text = "[bad]\n";
         if (c.line.rfind("port", 0) != 0) text += "port = /dev/ttyS9\n";
         if (c.line.rfind("folder", 0) != 0) text += "folder = nc/a\n";
-        text += c.line + "\n[good]\nport = /dev/ttyS2\nfolder = nc/b\n";
+        text += c.line + "\n[good]\nport = rfc2217://10.0.0.5:4001\nfolder = nc/b\n";
         ShopConfig config = parse(text);
         ASSERT_EQ(config.machines.size(), 1u) << problemsOf(config);
         EXPECT_EQ(config.machines[0].name, "good");

@@ -11,9 +11,8 @@ namespace fbx::shop {
 // Every line of the service is made here, so that the kind of port a
 // machine's `port` names is decided in one place.
 
-// Why port cannot be used, or an empty string when it can. Devices are
-// paths; network ports (rfc2217://, tcp://) are refused until the serial layer
-// offers them.
+// Why port cannot be used, or an empty string when it can: a device's full
+// path, or a line of a device server (rfc2217://HOST:PORT, tcp://HOST:PORT).
 std::string linePortProblem(const std::string& port);
 
 // A closed port for the machine's line: port number 1 of it is the device.
