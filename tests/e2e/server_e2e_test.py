@@ -12,7 +12,7 @@ import tempfile
 import time
 import unittest
 
-from linepeers import SimulatedMachine
+from linepeers import Ser2net, SimulatedMachine, have
 
 SERVER = os.environ.get("FEROBRIXLAN_SERVER", "ferobrixlan-server")
 MACHINE = os.environ.get("FEROBRIXLAN_MACHINE", "ferobrixlan-machine")
@@ -219,6 +219,24 @@ class ShopTest(unittest.TestCase):
 
         shop.server.send_signal(signal.SIGTERM)
         self.assertEqual(shop.server.wait(15), 0, shop.stderr())
+
+    @unittest.skipUnless(have("ser2net"), "ser2net is not installed")
+    def test_a_machine_behind_a_device_server(self):
+        shop = self.shop
+        program, answer = iso_program(3001, 50), iso_program(6001, 40)
+        shop.put(answer, "net", "nc", "O6001.nc")
+        machine = shop.machine("net", [(program, False), (request("O6001"), False)],
+                               "--then-receive", "--start-dc1", "--idle", 6,
+                               "--out", shop.path("net", "answer.nc"))
+        device_server = Ser2net(machine.device, shop.path("net"))
+        try:
+            shop.sections["net"]["port"] = device_server.url("rfc2217")
+            shop.start()
+            self.assertEqual(machine.wait(60), 0, machine.stderr())
+            self.assertEqual(shop.read("net", "nc", "incoming", "O3001.nc"), program)
+            self.assertEqual(shop.read("net", "answer.nc"), answer)
+        finally:
+            device_server.stop()
 
     def test_sigterm_during_a_reception_keeps_it_as_partial_and_exits_0(self):
         shop = self.shop
