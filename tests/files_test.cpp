@@ -1,9 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <cerrno>
 #include <filesystem>
-#include <sys/stat.h>
 
+#include "Crc32.h"
 #include "FileFaults.h"
 #include "FileIo.h"
 #include "ReceivedFile.h"
@@ -71,7 +72,8 @@ TEST_F(Files, ARemovedOrReplacedTargetMovesTheWholeReceptionBesideIt) {
         ReceivedFile::Written w = file.append("G01 X1\r\n");
         ASSERT_TRUE(w.status.isOk());
         EXPECT_TRUE(w.movedNow);
-        const std::string moved = dir.file(how == 0 ? "O1000-recovered.nc" : "O1000-recovered-2.nc");
+        const std::string moved =
+            dir.file(how == 0 ? "O1000-recovered.nc" : "O1000-recovered-2.nc");
         EXPECT_EQ(file.path(), moved);
         EXPECT_FALSE(file.append("M30\r\n").movedNow);  // told once; the rest follows it
         ASSERT_TRUE(file.finish().isOk());
@@ -121,4 +123,11 @@ TEST_F(Files, ReplacingAFileIsAllOrNothing) {
     struct stat st {};
     ASSERT_EQ(stat(cfg.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+TEST(Crc32, IsZlibsCrcWhateverThePieces) {
+    Crc32 crc;
+    crc.update("1234");
+    crc.update("56789");
+    EXPECT_EQ(crc.value(), 0xCBF43926u);
 }

@@ -266,51 +266,6 @@ TEST_F(MachineTest, IdleEndsAReceiveAndCountsDwellBlocks) {
     EXPECT_EQ(summary()["dwell-blocks"], "3");
 }
 
-TEST_F(MachineTest, PullAfterClosesTheLineMidReceive) {
-    start({"receive", "--quiet", "--pull-after", "100", "--out", dir.file("stored.nc")});
-    const std::string data = program(30);
-    sendObeying(data);  // the pty may take it all before the machine pulls
-    listen(2.0);
-    EXPECT_TRUE(lost);
-    EXPECT_EQ(exitCode(), machine::kExitPulled) << narration();
-    EXPECT_EQ(summary()["bytes-received"], "100");
-    EXPECT_EQ(stored(), data.substr(0, 100));
-    EXPECT_FALSE(linkExists()) << "the link goes with the line";
-}
-
-TEST(MachinePunch, LeaderAndProgramGoOutInIsoAsStoredAndInEiaTranslated) {
-    ASSERT_EQ(crcOf("123456789"), "CBF43926") << "the summary's CRC is zlib's CRC-32";
-    const struct {
-        std::vector<std::string> code;
-        std::string text, tape;
-    } cases[] = {
-        {{"--leader", "5"},
-         "%\r\nO0001\r\nG01 X1.5 y-2\r\nM30\r\n%\r\n",
-         std::string(5, '\0') + "%\r\nO0001\r\nG01 X1.5 y-2\r\nM30\r\n%\r\n"},
-        {{"--eia", "--leader", "3"},
-         "%\r\nG01X-1.5\r\n%\r\n",
-         std::string("\x00\x00\x00"                          // leader
-                     "\x5B\x80"                              // % end-of-block
-                     "\x67\x20\x01\x37\x2D\x01\x2E\x15\x80"  // G 0 1 X - 1 . 5
-                     "\x5B\x80",
-                     16)},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.code[0]);
-        Bench bench;
-        bench.punch(c.text, c.code);
-        bench.collect(c.tape.size(), 3.0);
-        bench.listen(0.1);
-        EXPECT_EQ(bench.received, c.tape);
-        bench.close();
-        ASSERT_EQ(bench.exitCode(), 0) << bench.narration();
-        auto s = bench.summary();
-        EXPECT_EQ(s["complete"], "yes");
-        EXPECT_EQ(s["bytes-sent"], std::to_string(c.tape.size()));
-        EXPECT_EQ(s["crc32"], crcOf(c.tape));
-    }
-}
-
 TEST_F(MachineTest, PunchHoldsOnDc3AndGoesOnAtDc1WithoutLossOrDoubling) {
     const std::string text = program(100);
     punch(text, {"--baud", "38400"});
