@@ -35,19 +35,24 @@ class OnAPty(unittest.TestCase):
     def path(self, name):
         return os.path.join(self.dir, name)
 
+    def put(self, name, data):
+        with open(self.path(name), "wb") as f:
+            f.write(data)
+
 
 class Transfers(OnAPty):
 
-    def start_send(self, data, **config):
-        write_config(self.dir, **config)
-        with open(self.path("prog.nc"), "wb") as f:
-            f.write(data)
+    def test_dnc_send_waits_for_dc1_obeys_dc3_and_holds_at_the_operators_commands(self):
+        data = program(20000)
+        write_config(self.dir, mode="DNC")
+        self.put("prog.nc", data)
         self.cli = Cli(CLI, self.dir, ["send", "prog.nc", "--yes"], self.machine.device)
-
-    def hold_with_dc3(self, data):
-        """DC3 in the middle of a line: the line goes quiet and stays quiet
-        until DC1, then the rest follows."""
         m = self.machine
+        self.assertTrue(self.cli.wait_for("Waiting Machine Receive Singnal"))
+        m.read(0.5)
+        self.assertEqual(m.received, b"")
+        m.send(b"junk" + DC1)
+        # DC3 in the middle of a line: the line goes quiet until DC1.
         m.read_until(lambda r: len(r) >= 100)
         m.send(DC3)
         m.read_until_quiet()
@@ -55,50 +60,20 @@ class Transfers(OnAPty):
         time.sleep(0.5)
         m.read(0.05)
         self.assertEqual(len(m.received), held_at, "bytes went out while DC3 held the line")
-        self.assertLess(held_at, len(data))
         m.send(DC1)
-        self.assertTrue(m.read_until(lambda r: len(r) >= len(data)), self.cli.stderr())
-
-    def test_nomal_send_obeys_dc3_mid_line(self):
-        data = program(20000)
-        self.start_send(data)
-        self.hold_with_dc3(data)
-        self.assertEqual(self.cli.wait(), 0, self.cli.stderr())
-        self.assertEqual(bytes(self.machine.received), data)
-
-    def test_data_in_out_waits_for_dc1(self):
-        data = program(20000)
-        self.start_send(data, mode="Data In/Out")
-        self.assertTrue(self.cli.wait_for("Waiting Machine Receive Singnal"))
-        self.machine.read(0.5)
-        self.assertEqual(self.machine.received, b"")
-        self.machine.send(b"junk" + DC1)
-        self.hold_with_dc3(data)
-        self.assertEqual(self.cli.wait(), 0, self.cli.stderr())
-        self.assertEqual(bytes(self.machine.received), data)
-
-    def test_dnc_hold_and_resume_by_the_operators_commands(self):
-        data = program(20000)
-        self.start_send(data, mode="DNC")
-        self.assertTrue(self.cli.wait_for("Waiting Machine Receive Singnal"))
-        self.machine.send(DC1)
-        self.hold_with_dc3(data[: len(data) // 3] + b"")  # pacing works in DNC too
+        self.assertTrue(m.read_until(lambda r: len(r) >= len(data) // 3), self.cli.stderr())
         self.cli.command("quit")  # "hold on"
-        m = self.machine
         self.assertTrue(m.read_until(lambda r: r.count(DWELL) >= 5), self.cli.stderr())
         self.cli.command("start")  # "Keep on"
         self.assertTrue(m.read_until(lambda r: r.endswith(data[-200:])), self.cli.stderr())
         self.assertEqual(self.cli.wait(), 0, self.cli.stderr())
         m.read_until_quiet()
         got = bytes(m.received)
-        first = got.index(DWELL)
-        self.assertEqual(got[first - 2:first], b"\r\n", "the hold began inside a block")
-        blocks = 0
-        while got[first:first + len(DWELL)] == DWELL:
-            first += len(DWELL)
-            blocks += 1
+        blocks, at = got.count(DWELL), got.index(DWELL)
         self.assertGreaterEqual(blocks, 5)
-        self.assertEqual(got.replace(DWELL, b"", blocks), data)
+        self.assertEqual(got[at - 2:at + blocks * len(DWELL)], b"\r\n" + DWELL * blocks,
+                         "the hold began inside a block")
+        self.assertEqual(got.replace(DWELL, b""), data)
 
 
 class HonestOutcomes(OnAPty):
@@ -114,8 +89,7 @@ class HonestOutcomes(OnAPty):
 
     def test_a_named_file_that_is_no_configuration_is_left_alone(self):
         program_text = program(200)
-        with open(self.path("O1000.nc"), "wb") as f:
-            f.write(program_text)
+        self.put("O1000.nc", program_text)
         for command in (["settings"], ["send", "O1000.nc"], ["receive", "got.nc"]):
             r = self.run_cli(command + ["--config", "O1000.nc"])
             self.assertEqual(r.returncode, 2, command)
@@ -127,33 +101,29 @@ class HonestOutcomes(OnAPty):
         with open(self.path("new.cfg"), "rb") as f:
             self.assertTrue(f.read().startswith(b'"","","ON","ON","OFF","1","9600"'))
 
-    def test_nothing_sent_is_no_success(self):
-        write_config(self.dir)
-        for text in (b"G0\n", b"        "):
-            with open(self.path("p.nc"), "wb") as f:
-                f.write(text)
-            r = self.run_cli(["send", "p.nc", "--yes"])
-            self.assertEqual(r.returncode, 1, r.stderr)
-            self.assertIn("nothing was sent", self.last_line(r.stderr.decode()))
-            self.assertEqual(self.machine.read(0.2), b"")
-
-    def test_a_baud_rate_without_a_code_does_not_open_the_line(self):
-        write_config(self.dir, baudRate="115200")
-        with open(self.path("p.nc"), "wb") as f:
-            f.write(program(10))
-        r = self.run_cli(["send", "p.nc", "--yes"])
-        self.assertEqual(r.returncode, 1)
-        err = r.stderr.decode()
-        self.assertIn("Communication seting error", err)
-        self.assertIn('baud rate "115200"', err)
-        self.assertEqual(self.machine.read(0.2), b"")
+    def test_a_send_that_puts_nothing_on_the_line_fails_and_says_why(self):
+        cases = [
+            # program, configuration, the last line, what stands before it
+            (b"G0\n", {}, "nothing was sent", ""),
+            (b"        ", {}, "nothing was sent", ""),
+            (program(10), {"baudRate": "115200"}, "port could not be opened",
+             'Communication seting error\n    The line cannot be set to baud rate "115200"'),
+        ]
+        for text, config, outcome, detail in cases:
+            with self.subTest(text=text[:10], outcome=outcome):
+                write_config(self.dir, **config)
+                self.put("p.nc", text)
+                r = self.run_cli(["send", "p.nc", "--yes"])
+                self.assertEqual(r.returncode, 1, r.stderr)
+                self.assertIn(outcome, self.last_line(r.stderr.decode()))
+                self.assertIn(detail, r.stderr.decode())
+                self.assertEqual(self.machine.read(0.2), b"")
         self.assertIn("115200", self.run_cli(["settings"]).stdout.decode())
 
     def test_counts_after_ctrl_c_in_a_stalled_send_are_what_went_out(self):
         write_config(self.dir)
         data = program(8000)
-        with open(self.path("p.nc"), "wb") as f:
-            f.write(data)
+        self.put("p.nc", data)
         self.cli = Cli(CLI, self.dir, ["send", "p.nc"], self.machine.device)
         m = self.machine
         self.assertTrue(m.read_until(lambda r: len(r) >= 1000))
