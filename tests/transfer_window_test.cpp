@@ -91,25 +91,6 @@ private slots:
         QCOMPARE(prompts.asked[0].icon, Icon::Stop);
     }
 
-    void quitBeforeStartClosesASecondLater() {
-        test::RecordingPrompts prompts;
-        useMemoryPort();
-        TransferWindow w(m_app);
-        QVERIFY(w.openSend(program(3), "o2001.nc"));
-        w.show();
-        QCOMPARE(w.windowTitle(), QString("Send : o2001.nc"));
-        QCOMPARE(textOf(w, "Label3"), QString("Read"));
-        QCOMPARE(textOf(w, "Command1"), QString("Send"));
-        QElapsedTimer clock;
-        clock.start();
-        click(w, "Command2");
-        QTest::qWait(500);
-        QVERIFY(w.isVisible());
-        QTRY_VERIFY_WITH_TIMEOUT(!w.isVisible(), 3000);
-        QVERIFY(clock.elapsed() >= 950);
-        QVERIFY(!m_port->open);
-    }
-
     void enterSendsAndEscInTheProgramBoxClosesAtOnce() {
         test::RecordingPrompts prompts;
         useMemoryPort([](MemorySerialPort& p) {
@@ -136,13 +117,13 @@ private slots:
         QVERIFY(m_port->written.size() <= 201);
     }
 
-    void dncHoldEditsAndAbandon() {
+    void aDncHoldTakesEditsOnlyAfterTheHeldLineWhoseHighlightGoesWithKeepOnAndResend() {
         test::RecordingPrompts prompts;
         m_app.settings.mode = "DNC";
         m_app.settings.sendingEdit = 1;
         useMemoryPort([](MemorySerialPort& p) {
             p.onPut = [&p](std::uint8_t) {
-                if (p.written == "G01") p.queueInput({19});
+                if (p.written.ends_with("G01")) p.queueInput({19});  // in the first block
             };
         });
         const std::string text = "G01 X1\r\nG02 X2\r\nG03 X3\r\nM30\r\n";
@@ -152,17 +133,25 @@ private slots:
         auto* send = static_cast<SendEngine*>(w.engine());
         ProgramBox* box = w.textBox();
         QCOMPARE(box->bytes(), text);
-        click(w, "Command1");
-        QCOMPARE(textOf(w, "Label3"), QString("Waiting Machine Receive Singnal"));
-        m_port->queueInput({17});
-        QTRY_COMPARE(m_port->written, std::string("G01"));
-        QTest::keyClick(&w, Qt::Key_Escape);  // "hold on"
-        QCOMPARE(textOf(w, "Command1"), QString("Keep on"));
-        QCOMPARE(textOf(w, "Command2"), QString("Aband on"));
-        m_port->queueInput({17});
-        QTRY_VERIFY(send->holding());
-        QTRY_VERIFY(m_port->written.size() > 30);
-        QCOMPARE(m_port->written.substr(0, 18), std::string("G01 X1\r\nG4X0.001\r\n"));
+        auto holdInTheFirstBlock = [&](bool byEsc) {
+            click(w, "Command1");
+            QCOMPARE(textOf(w, "Label3"), QString("Waiting Machine Receive Singnal"));
+            m_port->queueInput({17});
+            QTRY_VERIFY(m_port->written.ends_with("G01"));
+            if (byEsc)
+                QTest::keyClick(&w, Qt::Key_Escape);  // "hold on"
+            else
+                click(w, "Command2");
+            QCOMPARE(textOf(w, "Command1"), QString("Keep on"));
+            QCOMPARE(textOf(w, "Command2"), QString("Aband on"));
+            m_port->queueInput({17});
+            QTRY_VERIFY(send->holding());
+            QCOMPARE(box->selectedText(), QString("G02 X2\r\n"));
+        };
+        holdInTheFirstBlock(true);
+        click(w, "Command3");  // "re-send"
+        QVERIFY(!box->hasSelectedText());
+        holdInTheFirstBlock(false);
 
         // Typing before the next unsent character is refused; after it, taken.
         box->setFocus();
@@ -186,6 +175,7 @@ private slots:
         QCOMPARE(box->bytes(), send->sendBuffer());
 
         click(w, "Command1");  // "Keep on"
+        QVERIFY(!box->hasSelectedText());
         QTRY_COMPARE(textOf(w, "Label3"), QString("finish"));
         const std::string& out = m_port->written;
         QCOMPARE(out.substr(out.size() - 21), std::string("G02 X7\r\nG03 X3\r\nM30\r\n"));
@@ -203,6 +193,7 @@ private slots:
         TransferWindow w(m_app);
         QVERIFY(w.openSend(program(100), "o2001.nc"));
         w.show();
+        QCOMPARE(w.windowTitle(), QString("Send : o2001.nc"));
         click(w, "Command1");
         QTRY_COMPARE(prompts.texts(), std::vector<std::string>{"Port error"});
         QCOMPARE(prompts.asked[0].detail, std::string("memory port: cable pulled"));
@@ -290,39 +281,6 @@ private slots:
         QCOMPARE(w.textBox()->SendScintilla(QsciScintillaBase::SCI_GETFIRSTVISIBLELINE), 0L);
     }
 
-    void theHeldLineHighlightGoesWithKeepOnAndResend() {
-        test::RecordingPrompts prompts;
-        m_app.settings.mode = "DNC";
-        m_app.settings.sendingEdit = 1;
-        useMemoryPort([](MemorySerialPort& p) {
-            p.onPut = [&p](std::uint8_t) {
-                if (p.written.ends_with("G01")) p.queueInput({19});  // the first block
-            };
-        });
-        TransferWindow w(m_app);
-        QVERIFY(w.openSend("G01 X1\r\nG02 X2\r\nM30\r\n", "o.nc"));
-        w.show();
-        auto* send = static_cast<SendEngine*>(w.engine());
-        ProgramBox* box = w.textBox();
-        auto holdAtTheFirstBlock = [&] {
-            click(w, "Command1");
-            m_port->queueInput({17});
-            QTRY_VERIFY(m_port->written.ends_with("G01"));
-            click(w, "Command2");  // "hold on"
-            m_port->queueInput({17});
-            QTRY_VERIFY(send->holding());
-            QVERIFY(box->hasSelectedText());
-            QCOMPARE(box->selectedText(), QString("G02 X2\r\n"));
-        };
-        holdAtTheFirstBlock();
-        click(w, "Command3");  // "re-send"
-        QVERIFY(!box->hasSelectedText());
-        holdAtTheFirstBlock();
-        click(w, "Command1");  // "Keep on"
-        QVERIFY(!box->hasSelectedText());
-        QTRY_COMPARE(textOf(w, "Label3"), QString("finish"));
-    }
-
     void theReceiveTargetIsChosenAmongNcPrograms() {
         test::RecordingPrompts prompts;
         prompts.saveNames = {""};
@@ -369,8 +327,8 @@ private slots:
         const std::string stored = m_dir.file("machine.nc");
         QProcess machine;
         machine.start(FBX_MACHINE, {"receive", "--link", QString::fromStdString(link), "--out",
-                                    QString::fromStdString(stored), "--buffer", "2048",
-                                    "--drain", "200000", "--quiet"});
+                                    QString::fromStdString(stored), "--buffer", "2048", "--drain",
+                                    "200000", "--quiet"});
         QTRY_VERIFY(std::filesystem::exists(link));
         {
             TransferWindow w(m_app);
