@@ -24,9 +24,7 @@ struct Send : ::testing::Test, fbx::test::EngineHarness<SendEngine> {
     void machineSays(std::initializer_list<int> bytes) { port.queueInput(bytes); }
     // The status line and the captions of the start and quit buttons.
     Texts state() const { return {view.status(), view.start(), view.quit()}; }
-    bool finish() {
-        return stepUntil([&] { return engine->finished(); });
-    }
+    bool finish() { return stepUntil([&] { return engine->finished(); }); }
     // Starts a DNC send and lets the machine give its start signal.
     void startDnc() {
         engine->startPressed();
@@ -193,16 +191,12 @@ TEST_F(Send, AStopDuringADwellFinishesTheBlockFirst) {
             step(3);
         }
         const std::string before = port.written;
-        if (way == 0)
-            engine->quitPressed();
-        else
-            engine->abandon();
+        if (way == 0) engine->quitPressed();
+        else engine->abandon();
         ASSERT_TRUE(stepUntil([&] { return engine->closed(); }, 1100)) << way;
         EXPECT_EQ(engine->outcome(), Outcome::Stopped);
-        if (way == 2)
-            EXPECT_EQ(port.written, before);
-        else
-            EXPECT_EQ(port.written, "G01 X10\r\n" + kDwell + kDwell) << way;
+        if (way == 2) EXPECT_EQ(port.written, before);
+        else EXPECT_EQ(port.written, "G01 X10\r\n" + kDwell + kDwell) << way;
         port.written.clear();
     }
 }

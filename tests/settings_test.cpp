@@ -25,8 +25,8 @@ std::string lineOf(const std::vector<std::string>& values) {
 }
 
 std::vector<std::string> defaultValues() {
-    return {"", "", "ON", "ON", "OFF", "1", "9600", "7", "2",     "e", "Soft", "ISO",
-            "", "", "",   "",   "",    "",  "",     "1", "NOMAL", "",  "",     "0"};
+    return {"", "", "ON", "ON", "OFF", "1", "9600", "7", "2", "e", "Soft", "ISO",
+            "", "", "", "", "", "", "", "1", "NOMAL", "", "", "0"};
 }
 const std::string kDefaultsLine = lineOf(defaultValues());
 
@@ -131,25 +131,13 @@ TEST(ConfigFile, ValueCountsAndValue23) {
         const char* text;
         bool ok;
         int value;
-    } cases[] = {{"0", true, 0},
-                 {"1", true, 1},
-                 {" 7 ", true, 7},
-                 {"1.9", true, 1},
-                 {"-0.5", true, -1},
-                 {"32767", true, 32767},
-                 {"-32768", true, -32768},
-                 {"32768", false, 0},
-                 {"-32769", false, 0},
-                 {"x", false, 0},
-                 {"", false, 0},
-                 {"1x", false, 0},
-                 {"99999999999999999999", false, 0},
-                 {"-32768.0000000000001", false, 0},
-                 {"32767.999999999999", true, 32767},
-                 {"-0.0000000000001", true, -1},
-                 {"-0", true, 0},
-                 {".5", true, 0},
-                 {"-.", false, 0}};
+    } cases[] = {{"0", true, 0},       {"1", true, 1},        {" 7 ", true, 7},
+                 {"1.9", true, 1},     {"-0.5", true, -1},    {"32767", true, 32767},
+                 {"-32768", true, -32768}, {"32768", false, 0}, {"-32769", false, 0},
+                 {"x", false, 0},      {"", false, 0},        {"1x", false, 0},
+                 {"99999999999999999999", false, 0}, {"-32768.0000000000001", false, 0},
+                 {"32767.999999999999", true, 32767}, {"-0.0000000000001", true, -1},
+                 {"-0", true, 0}, {".5", true, 0}, {"-.", false, 0}};
     for (const Case& c : cases) {
         std::int16_t out = 42;
         EXPECT_EQ(parseSendingEdit(c.text, out), c.ok) << c.text;
@@ -231,8 +219,8 @@ TEST(ProTool, CodeTable) {
     EXPECT_EQ(c, (SerialCodes{2, 15, 0, 3, 0}));
     EXPECT_EQ(c.modeWord(), 3);
 
-    const std::pair<const char*, int> bauds[] = {{"1200", 7},  {"2400", 9},   {"4800", 10},
-                                                 {"9600", 12}, {"19200", 13}, {"38400", 14}};
+    const std::pair<const char*, int> bauds[] = {{"1200", 7},   {"2400", 9},   {"4800", 10},
+                                                 {"9600", 12},  {"19200", 13}, {"38400", 14}};
     for (auto [text, code] : bauds) {
         s.baudRate = text;
         ProTool(s, c);
