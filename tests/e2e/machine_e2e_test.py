@@ -95,7 +95,6 @@ class MachineTestCase(unittest.TestCase):
         self.cli = Cli(CLI, self.dir, ["receive", "got.nc", "--yes"], self.machine.device)
 
 
-
 class Sends(MachineTestCase):
     def test_small_buffer_paces_the_send_and_every_byte_arrives_once_in_order(self):
         # At 9600 baud the controller drains well below the line's 960
@@ -135,22 +134,14 @@ class Receives(MachineTestCase):
     def test_eia_punch_with_a_leader_of_nuls(self):
         text = b"O0001 BEFORE THE MARK\r\n" + program(600) + b"AFTER THE END\r\n"
         leader = 120
-        lines = text.replace(b"\r", b"")
-        for mode, kept in (("Data In/Out", marked(lines)), ("NOMAL", lines)):
-            with self.subTest(mode=mode):
-                self.start_receive(text, "--eia", "--leader", leader, code="EIA", mode=mode)
-                if mode == "NOMAL":
-                    # Continuous receiving ends only at the operator's quit.
-                    self.assertTrue(self.machine.wait_for("punched all", 20))
-                    time.sleep(1)
-                    self.cli.signal(signal.SIGINT)
-                self.assertEqual(self.cli.wait(20), 0, self.cli.stderr())
-                self.assertEqual(self.read("got.nc"), b"\r\n" + kept)
-                summary = self.machine.summary(10)
-                self.assertEqual(summary["complete"], "yes")
-                tape = b"\0" * leader + eia_tape(text)
-                self.assertEqual(int(summary["crc32"], 16), zlib.crc32(tape),
-                                 "the machine punched other codes than the EIA table's")
+        self.start_receive(text, "--eia", "--leader", leader, code="EIA", mode="Data In/Out")
+        self.assertEqual(self.cli.wait(20), 0, self.cli.stderr())
+        self.assertEqual(self.read("got.nc"), b"\r\n" + marked(text.replace(b"\r", b"")))
+        summary = self.machine.summary(10)
+        self.assertEqual(summary["complete"], "yes")
+        tape = b"\0" * leader + eia_tape(text)
+        self.assertEqual(int(summary["crc32"], 16), zlib.crc32(tape),
+                         "the machine punched other codes than the EIA table's")
 
     def test_stalled_punch_is_left_by_the_operators_quit(self):
         data = program(400)
@@ -177,17 +168,11 @@ class Receives(MachineTestCase):
     def test_pulled_cable_keeps_what_arrived(self):
         data = program(2000)
         pulled = 30000  # past the 10000-character appends
-        cases = [
-            ("Data In/Out", b"\r\n" + data[:pulled] + b"\r\n"),  # saved as incomplete
-            ("NOMAL", b"\r\n" + data[:pulled]),
-        ]
-        for mode, saved in cases:
-            with self.subTest(mode=mode):
-                self.start_receive(data, "--pull-after", pulled, mode=mode)
-                self.assertNotEqual(self.cli.wait(20), 0)
-                self.assertIn("Port error", self.cli.stderr())
-                self.assertEqual(self.machine.wait(), 3)
-                self.assertEqual(self.read("got.nc"), saved)
+        self.start_receive(data, "--pull-after", pulled, mode="Data In/Out")
+        self.assertNotEqual(self.cli.wait(20), 0)
+        self.assertIn("Port error", self.cli.stderr())
+        self.assertEqual(self.machine.wait(), 3)
+        self.assertEqual(self.read("got.nc"), b"\r\n" + data[:pulled] + b"\r\n")  # incomplete
 
 
 if __name__ == "__main__":
