@@ -68,10 +68,6 @@ private slots:
         QCOMPARE(window.app().configPath, m_dir->file("ferobrixlan.cfg"));
         QCOMPARE(test::fileBytes(window.app().configPath), kDefaultsLine);
         QCOMPARE(window.app().settings, Settings{});
-        QCOMPARE(window.app().codes, (SerialCodes{1, 12, 24, 2, 4}));
-        QCOMPARE(
-            window.statusLine()->text(),
-            QStringLiteral("Software Handshake     comm port=1       9600,7,2     e      NOMAL"));
         // No pictures in the directory: the animation shows nothing.
         window.showNextPicture();
         QVERIFY(window.picture()->pixmap().isNull());
