@@ -133,13 +133,18 @@ TEST_F(Send, HoldWaitsForTheCrAndLfThatDc3KeptBack) {
     EXPECT_EQ(port.written, "G01 X10\r\n" + kDwell + kDwell);
 }
 
-TEST_F(Send, HoldWithoutAnotherCrSendsToTheEnd) {
-    open("G01 X10\r\nM30", "DNC");
-    startDnc();
-    ASSERT_TRUE(stepUntilWritten("G01 X10\r\n"));
-    engine->quitPressed();
-    ASSERT_TRUE(finish());
-    EXPECT_EQ(port.written, "G01 X10\r\nM30");
+TEST_F(Send, AHoldAskedInTheLastLineSendsItWhole) {
+    // Without a line end, or with the CR LF that ends the program: no dwell
+    // block comes in between.
+    for (const std::string text : {"G01 X10\r\nM30", "G01 X10\r\nM30\r\n"}) {
+        open(text, "DNC");
+        startDnc();
+        ASSERT_TRUE(stepUntilWritten("G01 X10\r\n"));
+        engine->quitPressed();
+        ASSERT_TRUE(finish());
+        EXPECT_EQ(port.written, text);
+        port.written.clear();
+    }
 }
 
 TEST_F(Send, HoldBeginsAtEveryKindOfLineEndWhateverKeepOnSaidBefore) {
