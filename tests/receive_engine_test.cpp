@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 
 #include "ConfigFile.h"
@@ -271,7 +272,7 @@ TEST_F(Receive, ADiskThatFillsUpKeepsTheTextPendingAndNeverDoublesIt) {
     EXPECT_TRUE(file() == "\r\n" + block + block + block + "B");
 }
 
-TEST_F(Receive, AFinalSaveThatFailsSaysWhichPartIsWhere) {
+TEST_F(Receive, AFinalSaveThatFailsIsNoFinishAndSaysWhichPartIsWhere) {
     open("Data In/Out");
     const std::string head = "%" + std::string(10500, 'X');
     for (size_t at = 0; at < head.size(); at += 512) machineSends(head.substr(at, 512));
@@ -290,6 +291,15 @@ TEST_F(Receive, AFinalSaveThatFailsSaysWhichPartIsWhere) {
               std::string::npos);
     EXPECT_EQ(engine->outcome(), Outcome::SaveFailed);
     std::filesystem::remove(engine->rescuePath());
+
+    // A write error the system holds back until the file is closed.
+    open("DNC");
+    machineSends("%G01");
+    fbx::test::failNextClose(EIO);
+    machineSends("%");
+    ASSERT_EQ(view.asked.size(), 2u);
+    EXPECT_NE(view.asked[1].text.find("could not be written whole"), std::string::npos);
+    EXPECT_EQ(engine->outcome(), Outcome::SaveFailed);
 }
 
 TEST_F(Receive, ARemovedTargetGoesOnInAFileBesideItAndIsNoPlainSave) {
