@@ -29,12 +29,12 @@ struct BaudEntry {
     int baud;
 };
 
-// The seven baud-rate indices the settings can produce. Any other code is
-// refused, so that a damaged or unknown rate never opens the line at some
-// other speed.
+// The baud-rate indices the settings can produce. Any other code is refused,
+// so that a damaged or unknown rate never opens the line at some other speed.
 constexpr BaudEntry kBauds[] = {
-    {7, B1200, 1200},   {9, B2400, 2400},   {10, B4800, 4800},  {12, B9600, 9600},
-    {13, B19200, 19200}, {14, B38400, 38400}, {15, B57600, 57600},
+    {5, B300, 300},      {6, B600, 600},      {7, B1200, 1200},   {9, B2400, 2400},
+    {10, B4800, 4800},   {12, B9600, 9600},   {13, B19200, 19200}, {14, B38400, 38400},
+    {15, B57600, 57600},
 };
 
 bool isPtyDevice(int fd) {

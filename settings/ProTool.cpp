@@ -9,8 +9,11 @@ namespace {
 
 using CodeTable = std::initializer_list<std::pair<const char*, int>>;
 
-const CodeTable kBaudCodes = {{"1200", 7},   {"2400", 9},   {"4800", 10}, {"9600", 12},
-                              {"19200", 13}, {"38400", 14}, {"57600", 15}};
+// 300 and 600 are not in the settings dialog's list; a shop configuration
+// names them for the older controls that still punch at those rates.
+const CodeTable kBaudCodes = {{"300", 5},    {"600", 6},    {"1200", 7},   {"2400", 9},
+                              {"4800", 10},  {"9600", 12},  {"19200", 13}, {"38400", 14},
+                              {"57600", 15}};
 const CodeTable kParityCodes = {{"n", 0}, {"e", 24}, {"o", 8}};
 const CodeTable kDataBitsCodes = {{"6", 1}, {"7", 2}, {"8", 3}};
 const CodeTable kStopBitsCodes = {{"1", 0}, {"2", 4}};

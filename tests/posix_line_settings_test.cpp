@@ -97,7 +97,8 @@ TEST_F(Device, SettingsAreReplacedWhileOpenAndGivenBackAtClose) {
 
 TEST_F(Device, EveryBaudCodeProgramsItsOwnSpeed) {
     ASSERT_EQ(m_port->sio_open(1), SIO_OK) << m_port->lastError();
-    const std::pair<int, speed_t> codes[] = {{7, B1200},   {9, B2400},   {10, B4800}, {12, B9600},
+    const std::pair<int, speed_t> codes[] = {{5, B300},    {6, B600},    {7, B1200},
+                                             {9, B2400},   {10, B4800},  {12, B9600},
                                              {13, B19200}, {14, B38400}, {15, B57600}};
     for (auto [code, speed] : codes) {
         ASSERT_EQ(m_port->sio_ioctl(1, code, 3), SIO_OK) << code;

@@ -103,15 +103,16 @@ TEST(LineSettings, DecodedTermiosCarriesDataBitsAndParity) {
     EXPECT_TRUE(t.c_cflag & PARODD);
     EXPECT_FALSE(t.c_cflag & CSTOPB);
 
-    const std::pair<int, int> bauds[] = {{7, 1200}, {9, 2400}, {10, 4800}, {12, 9600},
-                                         {13, 19200}, {14, 38400}, {15, 57600}};
+    const std::pair<int, int> bauds[] = {{5, 300},     {6, 600},     {7, 1200},  {9, 2400},
+                                         {10, 4800},   {12, 9600},   {13, 19200}, {14, 38400},
+                                         {15, 57600}};
     for (auto [code, baud] : bauds) {
         ASSERT_TRUE(decodeLineSettings(code, 3, line)) << code;
         EXPECT_EQ(line.baud, baud);
     }
     // Only the codes the settings produce: 0 (a rate the settings did not
     // know) must never open the line at 50 baud.
-    for (int code : {0, 1, 5, 8, 11, 16, 19, 99})
+    for (int code : {0, 1, 4, 8, 11, 16, 19, 99})
         EXPECT_FALSE(decodeLineSettings(code, 3, line)) << code;
     EXPECT_FALSE(decodeLineSettings(12, 0x10, line));
     EXPECT_FALSE(decodeLineSettings(12, 0x40, line));

@@ -219,8 +219,9 @@ TEST(ProTool, CodeTable) {
     EXPECT_EQ(c, (SerialCodes{2, 15, 0, 3, 0}));
     EXPECT_EQ(c.modeWord(), 3);
 
-    const std::pair<const char*, int> bauds[] = {{"1200", 7},   {"2400", 9},   {"4800", 10},
-                                                 {"9600", 12},  {"19200", 13}, {"38400", 14}};
+    const std::pair<const char*, int> bauds[] = {{"300", 5},    {"600", 6},    {"1200", 7},
+                                                 {"2400", 9},   {"4800", 10},  {"9600", 12},
+                                                 {"19200", 13}, {"38400", 14}};
     for (auto [text, code] : bauds) {
         s.baudRate = text;
         ProTool(s, c);

@@ -34,7 +34,7 @@ TEST_F(ShopConfigTest, SectionGivesTheMachineItsLineFoldersAndPatternAsWritten) 
         "; the shop\n"
         "[mill-1]\n"
         "port = /dev/ttyS0\n"
-        "Baud = 4800\n"
+        "Baud = 300\n"
         "databits = 8\nparity = N\nstopbits = 1\nhandshake = brix\ncode = auto\n"
         "rule2 = [67][2][84 69 83 84]\n"
         "folder = nc/a\n"
@@ -59,7 +59,7 @@ TEST_F(ShopConfigTest, SectionGivesTheMachineItsLineFoldersAndPatternAsWritten) 
     EXPECT_EQ(s.replaceString2, "[67][2][84 69 83 84]");
     SerialCodes codes;
     ProTool(s, codes);
-    EXPECT_EQ(codes.baudCode, 10);
+    EXPECT_EQ(codes.baudCode, 5);
     EXPECT_EQ(codes.modeWord(), 3);  // 8 data bits, 1 stop bit, no parity
 
     const MachineConfig& lathe = c.machines[1];
@@ -81,7 +81,7 @@ TEST_F(ShopConfigTest, WrongSectionIsReportedWithItsKeyAndOnlyThatMachineStaysDo
         std::string key;
     };
     const Case cases[] = {
-        {"baud = 300", "baud"},
+        {"baud = 110", "baud"},
         {"baud = 9600x", "baud"},
         {"databits = 6", "databits"},
         {"parity = x", "parity"},

@@ -88,7 +88,8 @@ int settings(const char* dev) {
     check(!(t.c_iflag & (IXON | IXOFF | IXANY)), "no software flow control", hex(t.c_iflag));
     check(!(t.c_lflag & (ICANON | ECHO)), "raw input", hex(t.c_lflag));
 
-    const std::pair<int, speed_t> codes[] = {{7, B1200},   {9, B2400},   {10, B4800}, {12, B9600},
+    const std::pair<int, speed_t> codes[] = {{5, B300},    {6, B600},    {7, B1200},
+                                             {9, B2400},   {10, B4800},  {12, B9600},
                                              {13, B19200}, {14, B38400}, {15, B57600}};
     bool speeds = true;
     std::string wrong;

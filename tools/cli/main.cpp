@@ -21,7 +21,9 @@ const char* kUsage =
     "\n"
     "The configuration is ferobrixlan.cfg in the current directory unless\n"
     "--config names another. Port N is the device named by FEROBRIXLAN_PORT<N>,\n"
-    "else /dev/ttyS<N-1>.\n";
+    "else the one given for N in ferobrixlan.ports in the current directory\n"
+    "(N=/dev/ttyUSB0, N=rfc2217://HOST:PORT or N=tcp://HOST:PORT), else\n"
+    "/dev/ttyS<N-1>.\n";
 
 }  // namespace
 

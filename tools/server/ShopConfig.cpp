@@ -149,12 +149,12 @@ void readMachine(const std::string& name, const std::vector<Entry>& entries,
             if (std::string why = linePortProblem(v); !why.empty()) reader.problem(e.key, why);
             m.port = v;
         } else if (e.key == "baud") {
-            static const std::set<long> rates{1200, 2400, 4800, 9600, 19200, 38400};
+            static const std::set<long> rates{300, 600, 1200, 2400, 4800, 9600, 19200, 38400};
             if (wholeNumber(v, 1, 1000000, number) && rates.count(number))
                 m.baud = static_cast<int>(number);
             else
-                reader.problem(e.key, "'" + v + "' is not one of 1200, 2400, 4800, 9600, 19200, "
-                                                "38400 (the rates the serial layer offers)");
+                reader.problem(e.key, "'" + v + "' is not one of 300, 600, 1200, 2400, 4800, "
+                                                "9600, 19200, 38400");
         } else if (e.key == "databits") {
             if (v == "7" || v == "8") m.dataBits = v[0] - '0';
             else reader.problem(e.key, "'" + v + "' is not 7 or 8");
