@@ -118,6 +118,23 @@ TEST_F(MachineHostTest, ARequestIsAnsweredWhenTheMachineSaysDc1EvenInTheSameRead
     EXPECT_FALSE(fs::exists(config.incoming + "/O5001.nc"));
 }
 
+TEST_F(MachineHostTest, AnAnswerTheMachineHoldsIsShownHeldUntilItsDc1) {
+    const std::string program = "%\r\nO5002\r\nG00 X9\r\nM30\r\n%";
+    writeWholeFile(config.folder + "/O5002.nc", program);
+    start();
+    line->queueInput("%\r\n(LOAD O5002)\r\n%" + std::string{kDC1, kDC3});
+    run(3000);
+    const std::string held = "held by DC3 for ";
+    const std::string first = host->stateText();
+    ASSERT_EQ(first.substr(0, held.size()), held);
+    run(2000);
+    EXPECT_EQ(host->stateText(), held + std::to_string(std::stoi(first.substr(held.size())) + 2) + " s");
+    EXPECT_LT(withoutFlowControl(line->written).size(), program.size());
+    line->queueInput({kDC1});
+    run(1000);
+    EXPECT_EQ(withoutFlowControl(line->written), program);
+}
+
 TEST_F(MachineHostTest, MissingAndEscapingNamesAreAnsweredAsNotFound) {
     writeWholeFile(dir.file("secret.nc"), "%\r\nSECRET\r\n%");
     start();
