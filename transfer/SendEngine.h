@@ -68,6 +68,7 @@ public:
     std::int64_t sentCount() const { return m_sentCount; }
     // What holds the line now, and since when (monotonic ms).
     LineState lineState() const { return m_lineState; }
+    std::int64_t lineStateSinceMs() const { return m_lineStateSinceMs; }
     std::int64_t elapsedSeconds() const { return m_elapsedSeconds; }
     const PollState& pollState() const { return m_poll; }
     bool holding() const { return m_dwellActive != 0; }

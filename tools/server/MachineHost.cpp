@@ -479,7 +479,6 @@ void MachineHost::startAnswer(const std::string& text, const std::string& label)
     m_answerLabel = label;
     m_engineAbandoned = false;
     m_cut.clear();
-    m_heldSinceMs = -1;
     m_engineStartMs = m_clock.nowMs();
     m_phase = Phase::Answering;
     if (!m_send->open(text)) {
@@ -507,12 +506,6 @@ Wake MachineHost::serviceAnswering(std::int64_t now) {
     }
     bool moved = false;
     const StepResult r = stepEngine(engine, moved);
-    const PollState& poll = engine.pollState();
-    if (poll.xoffHold == 1 || poll.lineHold == 1) {
-        if (m_heldSinceMs < 0) m_heldSinceMs = now;
-    } else {
-        m_heldSinceMs = -1;
-    }
     if (engine.closed()) {
         finishAnswer();
         return {-1, now};
@@ -553,10 +546,11 @@ std::string MachineHost::stateText() const {
             if (m_send->running() && m_send->pollState().startSignal == 0)
                 return "waiting " + std::to_string((now - m_engineStartMs) / 1000) +
                        " s for DC1 to send " + file;
-            if (m_heldSinceMs >= 0)
-                return std::string(m_send->pollState().xoffHold == 1 ? "held by DC3 for "
-                                                                      : "held by DSR for ") +
-                       std::to_string((now - m_heldSinceMs) / 1000) + " s";
+            const LineState line = m_send->lineState();
+            if (line == LineState::HeldByMachine || line == LineState::WaitingForDsr)
+                return std::string(line == LineState::HeldByMachine ? "held by DC3 for "
+                                                                    : "held by DSR for ") +
+                       std::to_string((now - m_send->lineStateSinceMs()) / 1000) + " s";
             return "sending " + std::to_string(m_send->sentCount()) + " of " +
                    std::to_string(m_send->totalLength()) + " (" + file + ")";
         }

@@ -126,7 +126,6 @@ private:
     bool m_lossJournaled = false;
     std::int64_t m_retryAt = 0;
     std::int64_t m_engineStartMs = 0;
-    std::int64_t m_heldSinceMs = -1;
     std::string m_answerLabel;
     std::int64_t m_answerLength = 0;
 };
