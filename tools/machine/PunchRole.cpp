@@ -57,6 +57,17 @@ long takePcBytes(MachineLine& line, bool& held, Narrator& say, RunSummary& s) {
     }
 }
 
+// A program file read whole; a file that cannot be opened is told.
+bool readProgram(const std::string& path, std::string& text) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        Narrator::error("%s: %s", path.c_str(), std::strerror(errno));
+        return false;
+    }
+    text.assign(std::istreambuf_iterator<char>(file), {});
+    return true;
+}
+
 }  // namespace
 
 std::vector<std::uint8_t> PunchBytes(const std::string& program, bool eia, long leader) {
@@ -77,13 +88,11 @@ std::vector<std::uint8_t> PunchBytes(const std::string& program, bool eia, long 
 
 int RunPunch(const MachineOptions& o, MachineLine& line, Narrator& say, RunSummary& s) {
     s.role = "punch";
-    std::ifstream file(o.programFile, std::ios::binary);
-    if (!file) {
-        Narrator::error("%s: %s", o.programFile.c_str(), std::strerror(errno));
+    std::string program;
+    if (!readProgram(o.programFile, program)) {
         s.end = "error";
         return kExitError;
     }
-    const std::string program{std::istreambuf_iterator<char>(file), {}};
     std::vector<std::uint8_t> tape = PunchBytes(program, o.eia, o.leader);
     say.say("punch: %s, %zu bytes in %s code with %ld leader bytes", o.programFile.c_str(),
             program.size(), o.eia ? "EIA" : "ISO", o.leader);
@@ -91,13 +100,11 @@ int RunPunch(const MachineOptions& o, MachineLine& line, Narrator& say, RunSumma
     // one ends.
     std::vector<std::size_t> programEnds{tape.size()};
     for (const MachineOptions::NextProgram& next : o.nextPrograms) {
-        std::ifstream more(next.file, std::ios::binary);
-        if (!more) {
-            Narrator::error("%s: %s", next.file.c_str(), std::strerror(errno));
+        std::string text;
+        if (!readProgram(next.file, text)) {
             s.end = "error";
             return kExitError;
         }
-        const std::string text{std::istreambuf_iterator<char>(more), {}};
         const std::vector<std::uint8_t> bytes = PunchBytes(text, next.eia, o.leader);
         tape.insert(tape.end(), bytes.begin(), bytes.end());
         programEnds.push_back(tape.size());
