@@ -184,7 +184,8 @@ bool WebApi::tokenGiven(const HttpRequest& request) const {
         for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         return scheme == "bearer " && sameToken(authorization.substr(7), m_config.token);
     }
-    std::string_view cookies = request.header("cookie");
+    const std::string cookieHeader = request.header("cookie");
+    std::string_view cookies = cookieHeader;
     while (!cookies.empty()) {
         const std::size_t semicolon = cookies.find(';');
         std::string_view item = cookies.substr(0, semicolon);
