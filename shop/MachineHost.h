@@ -31,10 +31,14 @@ struct Wake {
 // thread, one service() at a time; no call blocks.
 //
 // A punched program is stored under its first O-number (or the time), never
-// over another file, and appears only whole; a reception cut short is
-// stored with ".partial". The stored file holds what the machine punched
-// (from its first "%" through its second in marks mode), without the empty
-// line the receive engine puts at the top of its file.
+// over another file, and appears only whole, as soon as its end is seen; a
+// reception cut short is stored with ".partial". The stored file holds what
+// the machine punched (from its first "%" through its second in marks
+// mode), nothing more. Bytes read from the line are never dropped: when the
+// line is lost, the service stops or the machine is retired, every program
+// among the bytes read so far is stored, whole or as ".partial". A program
+// that cannot be stored (a full disk) is kept where the journal says, in as
+// few files as possible.
 class MachineHost {
 public:
     MachineHost(MachineConfig config, Clock& clock, Journal& journal, LinePortFactory makePort);
@@ -49,8 +53,9 @@ public:
     // Does what can be done now and says when to come back.
     Wake service();
 
-    // Ends any transfer by the quit path (a reception is stored as
-    // ".partial"), then the host is done.
+    // Stores what was read and ends any transfer by the quit path (a
+    // reception is stored as ".partial"), then the host is done. Nothing
+    // more is read from the line.
     void terminate();
     // Lets a transfer in progress finish, then the host is done.
     void retire();
@@ -62,7 +67,7 @@ public:
 
     const MachineConfig& config() const { return m_config; }
     // "listening", "receiving 1200 bytes", "sending 300 of 2048", "held by
-    // DC3 for 12 s", "line lost, retrying", ...
+    // DC3 for 12 s", "line lost since 10:31:02 (reason), retrying every 5 s", ...
     std::string stateText() const;
 
     // How long the host waits before it opens a lost line again, for a
@@ -96,15 +101,21 @@ private:
     void answerRequest(const std::string& name, JournalRecord request);
     void startAnswer(const std::string& text, const std::string& label);
     void finishAnswer();
-    void storeReceived(const std::string& text, bool complete, JournalRecord record);
+    // Gives the reception's file its name in `incoming`.
+    void storeReception(const std::string& text, bool complete, JournalRecord record);
+    // A reception the engine could not write whole: its parts are kept.
+    void keepFailedReception(const std::string& said, JournalRecord record);
     void releaseMachine();
     void lineLost();
+    void lineFailed(const std::string& outcome);
     void afterTransfer();
 
     JournalRecord record(const std::string& direction) const;
     JournalRecord transferRecord(const std::string& direction, bool in) const;
     void journal(const JournalRecord& record);
-    std::string receivingPath() const;
+    // A file for the next reception, hidden in `incoming`, that holds
+    // nothing yet.
+    std::string freshReceivingPath() const;
     Settings settingsFor(bool eia, bool marks) const;
 
     MachineConfig m_config;
@@ -124,6 +135,9 @@ private:
     bool m_eia = false;  // tape code of the current or last program
     bool m_everOpen = false;
     bool m_lossJournaled = false;
+    std::string m_lineReason;         // why the line is not open, as last journaled
+    std::time_t m_lineReasonSince = 0;
+    std::string m_receivingPath;
     std::int64_t m_retryAt = 0;
     std::int64_t m_engineStartMs = 0;
     std::string m_answerLabel;

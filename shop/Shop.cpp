@@ -37,7 +37,7 @@ void Shop::apply(const ShopConfig& config) {
     for (const std::string& name : config.refused) {
         std::string why;
         for (const ConfigProblem& p : config.problems) {
-            if (p.section == name) {
+            if (p.section == name && p.kind == ConfigProblem::Kind::Error) {
                 why = describe(p);
                 break;
             }

@@ -1,5 +1,6 @@
 // ferobrixlan-server: every machine of a shop from one unattended process.
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include "ServiceLock.h"
 #include "Shop.h"
 #include "ShopConfig.h"
 #include "StateFile.h"
@@ -29,17 +31,30 @@ const char* kUsage =
     "folder, and answers a machine that asks for a program with a request comment\n"
     "such as (LOAD O1234). One JSON line per transfer goes to the journal; the\n"
     "state file, which --status reads, is rewritten once a second.\n"
-    "SIGHUP rereads the configuration; SIGTERM ends every transfer (receptions\n"
-    "are kept as .partial) and exits 0.\n";
+    "SIGHUP rereads the configuration (a file with errors is not taken: the\n"
+    "running configuration stays); SIGTERM stores what was read, ends every\n"
+    "transfer (receptions are kept as .partial) and exits 0. One service runs\n"
+    "per state file; a second one exits 1.\n";
 
 constexpr std::int64_t kStateEveryMs = 1000;
 // The quit path closes a transfer window one second after it begins.
 constexpr std::int64_t kStopWithinMs = 10000;
 
+const char* kindText(ConfigProblem::Kind kind) {
+    switch (kind) {
+        case ConfigProblem::Kind::Error: return "";
+        case ConfigProblem::Kind::Unusable: return "cannot work: ";
+        case ConfigProblem::Kind::Warning: return "warning: ";
+    }
+    return "";
+}
+
 void report(const ShopConfig& config) {
-    for (const ConfigProblem& p : config.problems)
-        std::fprintf(stderr, "ferobrixlan-server: %s%s\n", describe(p).c_str(),
-                     !p.section.empty() && p.section != "service" ? " (machine not started)" : "");
+    for (const ConfigProblem& p : config.problems) {
+        const bool machine = !p.section.empty() && p.section != "service";
+        std::fprintf(stderr, "ferobrixlan-server: %s%s%s\n", kindText(p.kind), describe(p).c_str(),
+                     machine && p.kind == ConfigProblem::Kind::Error ? " (machine not started)" : "");
+    }
 }
 
 void journalProblems(Journal& journal, const ShopConfig& config) {
@@ -48,11 +63,24 @@ void journalProblems(Journal& journal, const ShopConfig& config) {
         r.time = std::time(nullptr);
         r.machine = p.section;
         r.direction = "config";
-        r.outcome = "refused";
+        r.outcome = p.kind == ConfigProblem::Kind::Error      ? "refused"
+                    : p.kind == ConfigProblem::Kind::Unusable ? "cannot work"
+                                                              : "warning";
         r.file = p.key;
         r.detail = describe(p);
         journal.append(r);
     }
+}
+
+void journalService(Journal& journal, const std::string& outcome, const std::string& file,
+                    const std::string& detail = {}) {
+    JournalRecord r;
+    r.time = std::time(nullptr);
+    r.direction = "service";
+    r.outcome = outcome;
+    r.file = file;
+    r.detail = detail;
+    journal.append(r);
 }
 
 void printRecent(Journal& journal) {
@@ -74,17 +102,32 @@ int status(const std::string& configPath) {
 }
 
 int check(const std::string& configPath) {
-    const ShopConfig config = readShopConfig(configPath);
+    ShopConfig config = readShopConfig(configPath);
+    if (config.readable) checkShopEnvironment(config);
     report(config);
-    for (const MachineConfig& m : config.machines)
-        std::printf("[%s] %s: ready to start\n", m.name.c_str(), m.port.c_str());
-    return config.readable && config.problems.empty() ? 0 : 1;
+    bool fit = config.readable;
+    for (const ConfigProblem& p : config.problems) fit = fit && p.kind == ConfigProblem::Kind::Warning;
+    for (const MachineConfig& m : config.machines) {
+        const bool clean = std::none_of(config.problems.begin(), config.problems.end(),
+                                        [&](const ConfigProblem& p) { return p.section == m.name; });
+        std::printf("[%s] %s: %s\n", m.name.c_str(), m.port.c_str(),
+                    clean ? "ready to start" : "starts, but see above");
+    }
+    return fit ? 0 : 1;
 }
 
 int run(const std::string& configPath) {
     ShopConfig config = readShopConfig(configPath);
     if (!config.readable) {
         report(config);
+        return 1;
+    }
+    checkShopEnvironment(config);
+    // One service per state file (and so per configuration), before any
+    // line is opened.
+    ServiceLock lock;
+    if (fbx::Status st = lock.acquire(config.service.stateFile + ".lock"); !st.isOk()) {
+        std::fprintf(stderr, "ferobrixlan-server: not started: %s\n", st.message().c_str());
         return 1;
     }
     sigset_t signals;
@@ -103,6 +146,10 @@ int run(const std::string& configPath) {
     fbx::SteadyClock clock;
     Journal journal(config.service.journal);
     std::string statePath = config.service.stateFile;
+    bool torn = false;
+    if (journal.endTornLine(torn).isOk() && torn)
+        journalService(journal, "journal repaired", journal.path(),
+                       "its last line was cut short (a crash or a full disk) and is ended here");
     report(config);
     journalProblems(journal, config);
     Shop shop(clock, journal, makeLinePort);
@@ -110,17 +157,36 @@ int run(const std::string& configPath) {
     std::fprintf(stderr, "ferobrixlan-server: %zu machines from %s, journal %s\n",
                  config.machines.size(), configPath.c_str(), journal.path().c_str());
 
+    std::string reloadRefused;  // why the last reload was not taken
+    std::string journalFailure, stateFailure;
     std::int64_t nextState = clock.nowMs();
     std::int64_t stopBy = -1;
+    auto writeState = [&] {
+        StateReport state;
+        state.pid = getpid();
+        state.written = std::time(nullptr);
+        state.machines = shop.states();
+        if (!journalFailure.empty()) state.notes.push_back(journalFailure);
+        if (!reloadRefused.empty())
+            state.notes.push_back("the changed configuration was not taken: " + reloadRefused);
+        fbx::Status st = writeStateFile(statePath, state);
+        if (st.isOk() != stateFailure.empty() || st.message() != stateFailure) {
+            if (!st.isOk()) std::fprintf(stderr, "ferobrixlan-server: %s\n", st.message().c_str());
+            stateFailure = st.message();
+        }
+    };
     for (;;) {
         std::int64_t now = clock.nowMs();
         if (now >= nextState) {
-            StateReport state;
-            state.pid = getpid();
-            state.written = std::time(nullptr);
-            state.machines = shop.states();
-            fbx::Status st = writeStateFile(statePath, state);
-            if (!st.isOk()) std::fprintf(stderr, "ferobrixlan-server: %s\n", st.message().c_str());
+            journal.retry();
+            // A journal that cannot be written is told once, and again when
+            // it can be written once more.
+            if (const std::string failure = journal.failure(); failure != journalFailure) {
+                std::fprintf(stderr, "ferobrixlan-server: %s\n",
+                             failure.empty() ? "the journal is written again" : failure.c_str());
+                journalFailure = failure;
+            }
+            writeState();
             nextState = now + kStateEveryMs;
         }
         if (stopBy >= 0 && (shop.stopped() || now >= stopBy)) break;
@@ -132,20 +198,23 @@ int run(const std::string& configPath) {
         while (read(signalFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
             if (info.ssi_signo == SIGHUP && stopBy < 0) {
                 ShopConfig fresh = readShopConfig(configPath);
+                if (fresh.readable) checkShopEnvironment(fresh);
                 report(fresh);
-                if (!fresh.readable) {
-                    std::fprintf(stderr, "ferobrixlan-server: keeping the running configuration\n");
+                // Only a file that reads whole, without errors, is taken.
+                if (std::string why = reloadProblem(fresh); !why.empty()) {
+                    reloadRefused = why;
+                    std::fprintf(stderr, "ferobrixlan-server: keeping the running configuration: %s\n",
+                                 why.c_str());
+                    journalService(journal, "reload refused", configPath,
+                                   why + "; the running configuration stays");
+                    nextState = 0;
                     continue;
                 }
+                reloadRefused.clear();
                 journal.setPath(fresh.service.journal);
                 statePath = fresh.service.stateFile;
                 journalProblems(journal, fresh);
-                JournalRecord r;
-                r.time = std::time(nullptr);
-                r.direction = "service";
-                r.outcome = "reloaded";
-                r.file = configPath;
-                journal.append(r);
+                journalService(journal, "reloaded", configPath);
                 shop.apply(fresh);
                 nextState = 0;
             } else if (info.ssi_signo != SIGHUP && stopBy < 0) {
@@ -155,16 +224,9 @@ int run(const std::string& configPath) {
         }
     }
     printRecent(journal);
-    StateReport state;
-    state.pid = getpid();
-    state.written = std::time(nullptr);
-    state.machines = shop.states();
-    writeStateFile(statePath, state);
-    JournalRecord r;
-    r.time = std::time(nullptr);
-    r.direction = "service";
-    r.outcome = "stopped";
-    journal.append(r);
+    writeState();
+    journalService(journal, "stopped", "");
+    printRecent(journal);
     close(signalFd);
     return 0;
 }
