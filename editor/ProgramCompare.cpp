@@ -141,8 +141,10 @@ ProgramComparison ComparePrograms(std::string_view a, std::string_view b, std::i
             result.changes.push_back(std::move(change));
             open = true;
         }
-        if (op == Op::Removed) result.changes.back().removed.push_back(left.lines[i++]);
-        else result.changes.back().added.push_back(right.lines[j++]);
+        if (op == Op::Removed)
+            result.changes.back().removed.push_back(left.lines[i++]);
+        else
+            result.changes.back().added.push_back(right.lines[j++]);
     }
     return result;
 }

@@ -10,8 +10,9 @@ namespace {
 
 using namespace std::literals;
 
-const char* kOriginal = "%\r\nO1234 (FACE)\r\nN10 G00 X0 Y0\r\nN20 G01 X10. F100\r\n"
-                        "N30 G01 Y12.\r\nN40 M30\r\n%\r\n";
+const char* kOriginal =
+    "%\r\nO1234 (FACE)\r\nN10 G00 X0 Y0\r\nN20 G01 X10. F100\r\n"
+    "N30 G01 Y12.\r\nN40 M30\r\n%\r\n";
 
 TEST(ProgramCompare, WhatTheControlChangesOnItsOwnIsNoDifference) {
     const std::string_view same[] = {
@@ -20,7 +21,8 @@ TEST(ProgramCompare, WhatTheControlChangesOnItsOwnIsNoDifference) {
         // no sequence numbers at all, CR alone, empty blocks between
         "%\rO1234 (FACE)\r\rG00 X0 Y0\rG01 X10. F100\rG01 Y12.\rM30\r%",
         // a leader of blanks and empty lines, tabs
-        "   \r\n\r\n%\r\nO1234\t(FACE)\r\nN0010 G00 X0 Y0\r\nN20 G01 X10. F100\r\nN30 G01 Y12.\r\nM30\r\n%",
+        "   \r\n\r\n%\r\nO1234\t(FACE)\r\nN0010 G00 X0 Y0\r\nN20 G01 X10. F100\r\nN30 G01 "
+        "Y12.\r\nM30\r\n%",
     };
     for (std::string_view b : same) {
         const ProgramComparison c = ComparePrograms(kOriginal, b);
@@ -50,8 +52,8 @@ TEST(ProgramCompare, TheFirstChangedBlockIsNamedWithItsLine) {
         EXPECT_EQ(DescribeFirstChange(result), c.first) << c.punched;
         EXPECT_EQ(result.changes.size(), c.changes) << c.punched;
     }
-    const ProgramComparison last =
-        ComparePrograms(kOriginal, "%\nO1234 (FACE)\nG00 X1 Y0\nG01 X10. F100\nG01 Y12.\nM30\nM99\n%\n");
+    const ProgramComparison last = ComparePrograms(
+        kOriginal, "%\nO1234 (FACE)\nG00 X1 Y0\nG01 X10. F100\nG01 Y12.\nM30\nM99\n%\n");
     ASSERT_EQ(last.changes.size(), 2u);
     EXPECT_EQ(last.changes[1].atA, 7);  // before the closing % of the original
     EXPECT_EQ(last.changes[1].atB, 7);

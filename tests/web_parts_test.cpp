@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <sys/stat.h>
+#include <filesystem>
 
 #include "ConfigFile.h"
 #include "JournalReader.h"
@@ -139,8 +139,8 @@ TEST(ProgramLibrary, UploadNamesFollowTheRequestRules) {
                             "O\x01.nc", "O\x7F.nc"})
         EXPECT_NE(uploadNameProblem(bad), "") << bad;
     EXPECT_NE(uploadNameProblem(std::string(65, 'A')), "");
-    for (const std::string& good :
-         {std::string("O1234.nc"), std::string("PART 7.tap"), std::string(64, 'A'), std::string("a~")})
+    for (const std::string& good : {std::string("O1234.nc"), std::string("PART 7.tap"),
+                                    std::string(64, 'A'), std::string("a~")})
         EXPECT_EQ(uploadNameProblem(good), "") << good;
 }
 
@@ -157,7 +157,7 @@ TEST(QueueStore, SendsWaitTheirTurnAndSurviveARestart) {
         ASSERT_TRUE(q.add("m2", "O3.nc", c).isOk());
         EXPECT_EQ(q.take("m1")->id, a.id);
         EXPECT_FALSE(q.take("m1"));  // one at a time
-        q.putBack(a.id);  // the machine punched instead: first in line again
+        q.putBack(a.id);             // the machine punched instead: first in line again
         EXPECT_EQ(q.take("m1")->program, "O1.nc");
         q.sending(a.id);
         EXPECT_EQ(q.withdraw("m1", a.id), QueueStore::Withdrawn::AlreadySending);
@@ -196,14 +196,29 @@ TEST(WebConfig, TheSectionIsCheckedKeyByKey) {
         {{{"listen", "[::1]:9000"}, {"token-file", "token"}}, "", "::1", 9000},
         {{{"listen", "localhost:9000"}, {"token-file", "token"}}, "", "127.0.0.1", 9000},
         {{{"listen", "8180"}, {"token-file", "token"}}, "[web] listen: '8180' is not", "", 0},
-        {{{"listen", "1.2.3.4:70000"}, {"token-file", "token"}}, "[web] listen: '1.2.3.4:70000'", "", 0},
+        {{{"listen", "1.2.3.4:70000"}, {"token-file", "token"}},
+         "[web] listen: '1.2.3.4:70000'",
+         "",
+         0},
         {{{"listen", "shop.example:80"}, {"token-file", "token"}}, "[web] listen: 'shop.", "", 0},
         {{}, "[web] token-file: missing", "", 0},
-        {{{"token-file", "short"}}, "[web] token-file: " + dir.file("short") + ": the token is shorter", "", 0},
-        {{{"token-file", "blank"}}, "[web] token-file: " + dir.file("blank") + ": the token may hold", "", 0},
+        {{{"token-file", "short"}},
+         "[web] token-file: " + dir.file("short") + ": the token is shorter",
+         "",
+         0},
+        {{{"token-file", "blank"}},
+         "[web] token-file: " + dir.file("blank") + ": the token may hold",
+         "",
+         0},
         {{{"token-file", "none"}}, "[web] token-file: " + dir.file("none"), "", 0},
-        {{{"token-file", "token"}, {"open-view", "true"}}, "[web] open-view: 'true' is not yes or no", "", 0},
-        {{{"token-file", "token"}, {"cert", "token"}}, "[web] key: cert and key go together", "", 0},
+        {{{"token-file", "token"}, {"open-view", "true"}},
+         "[web] open-view: 'true' is not yes or no",
+         "",
+         0},
+        {{{"token-file", "token"}, {"cert", "token"}},
+         "[web] key: cert and key go together",
+         "",
+         0},
         {{{"token-file", "token"}, {"port", "1"}}, "[web] port: unknown key", "", 0},
     };
     for (const Case& c : cases) {
@@ -236,7 +251,8 @@ TEST(Token, AMadeTokenIsLongRandomAndTheOwnersAlone) {
     EXPECT_EQ(a.size(), 43u);
     EXPECT_NE(a, b);
     EXPECT_TRUE(sameToken(a, a));
-    for (const std::string& wrong : {b, a.substr(0, 42), a + "x", std::string(), a.substr(1) + a[0]})
+    for (const std::string& wrong :
+         {b, a.substr(0, 42), a + "x", std::string(), a.substr(1) + a[0]})
         EXPECT_FALSE(sameToken(wrong, a)) << wrong;
     EXPECT_FALSE(sameToken("", ""));
 }
@@ -269,15 +285,16 @@ TEST(TransferTally, MetricsCountTransfersAndShowEachMachine) {
     QueuedSend s;
     queue.add("m1", "O5.nc", s);
     const std::string text = tally.metrics({m1, m2}, queue, 3);
-    for (const char* line : {
-             "ferobrixlan_transfers_total{machine=\"m1\",direction=\"receive\",outcome=\"stored\"} 2\n",
-             "ferobrixlan_bytes_total{machine=\"m1\",direction=\"receive\"} 150\n",
-             "ferobrixlan_bytes_total{machine=\"m1\",direction=\"send\"} 300\n",
-             "ferobrixlan_lines_lost_total{machine=\"m\\\"2\"} 1\n",
-             "ferobrixlan_lines_lost_total{machine=\"m1\"} 0\n",
-             "ferobrixlan_machine_state{machine=\"m1\",state=\"held\"} 1\n",
-             "ferobrixlan_machine_state{machine=\"m\\\"2\",state=\"lost\"} 1\n",
-             "ferobrixlan_queue_length{machine=\"m1\"} 1\n", "ferobrixlan_web_clients 3\n"})
+    for (const char* line :
+         {"ferobrixlan_transfers_total{machine=\"m1\",direction=\"receive\",outcome=\"stored\"} "
+          "2\n",
+          "ferobrixlan_bytes_total{machine=\"m1\",direction=\"receive\"} 150\n",
+          "ferobrixlan_bytes_total{machine=\"m1\",direction=\"send\"} 300\n",
+          "ferobrixlan_lines_lost_total{machine=\"m\\\"2\"} 1\n",
+          "ferobrixlan_lines_lost_total{machine=\"m1\"} 0\n",
+          "ferobrixlan_machine_state{machine=\"m1\",state=\"held\"} 1\n",
+          "ferobrixlan_machine_state{machine=\"m\\\"2\",state=\"lost\"} 1\n",
+          "ferobrixlan_queue_length{machine=\"m1\"} 1\n", "ferobrixlan_web_clients 3\n"})
         EXPECT_NE(text.find(line), std::string::npos) << line << text;
     const TransferTally::Day day = tally.today("m1", std::time(nullptr));
     EXPECT_EQ(day.received, 2);

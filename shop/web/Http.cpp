@@ -33,7 +33,9 @@ std::string HttpRequest::header(std::string_view name) const {
     return v ? *v : std::string();
 }
 
-bool HttpRequest::hasArg(std::string_view name) const { return firstOf(query, name) != nullptr; }
+bool HttpRequest::hasArg(std::string_view name) const {
+    return firstOf(query, name) != nullptr;
+}
 
 FileBody::~FileBody() {
     if (fd >= 0) ::close(fd);
@@ -71,8 +73,9 @@ std::vector<std::pair<std::string, std::string>> parseForm(std::string_view text
         const std::size_t eq = item.find('=');
         if (!item.empty())
             pairs.emplace_back(percentDecode(item.substr(0, eq), true),
-                               eq == std::string_view::npos ? std::string()
-                                                            : percentDecode(item.substr(eq + 1), true));
+                               eq == std::string_view::npos
+                                   ? std::string()
+                                   : percentDecode(item.substr(eq + 1), true));
         if (amp == std::string_view::npos) break;
         text.remove_prefix(amp + 1);
     }

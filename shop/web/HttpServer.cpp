@@ -1,10 +1,10 @@
 #include "HttpServer.h"
 
-#include <algorithm>
 #include <arpa/inet.h>
-#include <cstring>
 #include <microhttpd.h>
 #include <netinet/in.h>
+#include <algorithm>
+#include <cstring>
 
 namespace fbx::shop::web {
 
@@ -76,8 +76,7 @@ struct HttpServer::Callbacks {
                       uploadSize, context);
     }
 
-    static void completed(void* cls, MHD_Connection*, void** context,
-                          MHD_RequestTerminationCode) {
+    static void completed(void* cls, MHD_Connection*, void** context, MHD_RequestTerminationCode) {
         auto* server = static_cast<HttpServer*>(cls);
         auto* exchange = static_cast<Exchange*>(*context);
         if (!exchange) return;
@@ -86,10 +85,13 @@ struct HttpServer::Callbacks {
         *context = nullptr;
     }
 
-    static void connection(void* cls, MHD_Connection*, void**, MHD_ConnectionNotificationCode code) {
+    static void connection(void* cls, MHD_Connection*, void**,
+                           MHD_ConnectionNotificationCode code) {
         auto* server = static_cast<HttpServer*>(cls);
-        if (code == MHD_CONNECTION_NOTIFY_STARTED) ++server->m_clients;
-        else if (server->m_clients > 0) --server->m_clients;
+        if (code == MHD_CONNECTION_NOTIFY_STARTED)
+            ++server->m_clients;
+        else if (server->m_clients > 0)
+            --server->m_clients;
     }
 
     // The path and query are decoded by the routes, so that an escaped "/"
@@ -130,15 +132,17 @@ struct HttpServer::Callbacks {
         exchange.answered = true;
         MHD_Response* response = nullptr;
         if (r.file) {
-            response = MHD_create_response_from_fd64(static_cast<std::uint64_t>(r.file->size),
-                                                     r.file->fd);
+            response =
+                MHD_create_response_from_fd64(static_cast<std::uint64_t>(r.file->size), r.file->fd);
             if (response) r.file->fd = -1;  // the response closes it
         } else if (r.eventStream) {
             auto* stream = new Stream{&server, connection, r.body, false, false};
             response = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 4096, readStream, stream,
                                                          freeStream);
-            if (response) server.m_streams.push_back(stream);
-            else delete stream;
+            if (response)
+                server.m_streams.push_back(stream);
+            else
+                delete stream;
         } else {
             response = MHD_create_response_from_buffer(r.body.size(), r.body.data(),
                                                        MHD_RESPMEM_MUST_COPY);
@@ -183,7 +187,8 @@ struct HttpServer::Callbacks {
                 r.type = "text/plain";
                 r.body = "request headers too large\n";
                 exchange->response = std::move(r);
-            } else if (std::optional<HttpResponse> r = server.m_handler.begin(request, exchange->body)) {
+            } else if (std::optional<HttpResponse> r =
+                           server.m_handler.begin(request, exchange->body)) {
                 exchange->response = std::move(*r);
             } else if (!exchange->body) {
                 HttpResponse failed;
@@ -196,21 +201,26 @@ struct HttpServer::Callbacks {
         if (*uploadSize > 0) {
             exchange->received += *uploadSize;
             if (exchange->received > kMostBodyBytes) return MHD_NO;
-            if (!exchange->response && !exchange->body->take(std::string_view(uploadData, *uploadSize)))
-                exchange->response = server.m_handler.finish(exchange->request, std::move(exchange->body));
+            if (!exchange->response &&
+                !exchange->body->take(std::string_view(uploadData, *uploadSize)))
+                exchange->response =
+                    server.m_handler.finish(exchange->request, std::move(exchange->body));
             *uploadSize = 0;  // a refused rest is read and dropped, then answered
             return MHD_YES;
         }
         if (exchange->answered) return MHD_YES;
         if (!exchange->response)
-            exchange->response = server.m_handler.finish(exchange->request, std::move(exchange->body));
+            exchange->response =
+                server.m_handler.finish(exchange->request, std::move(exchange->body));
         return answer(server, connection, *exchange);
     }
 };
 
 HttpServer::HttpServer(HttpHandler& handler) : m_handler(handler) {}
 
-HttpServer::~HttpServer() { stop(); }
+HttpServer::~HttpServer() {
+    stop();
+}
 
 Status HttpServer::start(const ServerOptions& options) {
     stop();
@@ -319,8 +329,10 @@ void HttpServer::run(std::int64_t nowMs) {
 void HttpServer::publish(const std::string& text) {
     for (Stream* s : m_streams) {
         // A blank line ends whatever part of an older event went out.
-        if (s->unsent.size() > kMostUnsent) s->unsent = "\n\n" + text;
-        else s->unsent += text;
+        if (s->unsent.size() > kMostUnsent)
+            s->unsent = "\n\n" + text;
+        else
+            s->unsent += text;
         if (s->suspended) {
             s->suspended = false;
             MHD_resume_connection(s->connection);

@@ -15,11 +15,11 @@ namespace fbx::shop::web {
 
 struct ServerOptions {
     std::string address = "127.0.0.1";  // numeric IPv4 or IPv6 address
-    int port = 8180;                     // 0: any free port (see port())
-    std::string certPem, keyPem;         // both: HTTPS
-    unsigned maxClients = 64;            // connections at once; more are refused
-    unsigned idleSeconds = 30;           // a client silent this long is dropped
-    std::size_t headerLimit = 8192;      // bytes of request headers
+    int port = 8180;                    // 0: any free port (see port())
+    std::string certPem, keyPem;        // both: HTTPS
+    unsigned maxClients = 64;           // connections at once; more are refused
+    unsigned idleSeconds = 30;          // a client silent this long is dropped
+    std::size_t headerLimit = 8192;     // bytes of request headers
 };
 
 // An HTTP server (libmicrohttpd) that runs inside the caller's poll loop: it

@@ -92,7 +92,8 @@ JournalPage readJournalPage(const std::string& path, const JournalFilter& filter
         if (!skipping) {
             nlohmann::json record = nlohmann::json::parse(data.begin() + static_cast<long>(start),
                                                           data.end(), nullptr, false);
-            if (record.is_object() && filter.matches(record)) page.records.push_back(std::move(record));
+            if (record.is_object() && filter.matches(record))
+                page.records.push_back(std::move(record));
         }
         skipping = false;
         data.resize(start);

@@ -31,7 +31,6 @@ struct JournalPage {
 // go on from). Lines that are no JSON object (a torn last line) are passed
 // over. A journal that cannot be read gives an empty page.
 JournalPage readJournalPage(const std::string& path, const JournalFilter& filter,
-                            std::int64_t before, std::size_t limit,
-                            std::int64_t maxScan = 8 << 20);
+                            std::int64_t before, std::size_t limit, std::int64_t maxScan = 8 << 20);
 
 }  // namespace fbx::shop::web

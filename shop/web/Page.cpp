@@ -27,7 +27,8 @@ const PageParts& page() {
     static const PageParts parts = [] {
         PageParts p;
         p.html.assign(reinterpret_cast<const char*>(kPageData), kPageSize);
-        p.style = takeOut(p.html, "<style>", "</style>", "<link rel=\"stylesheet\" href=\"/page.css\">");
+        p.style =
+            takeOut(p.html, "<style>", "</style>", "<link rel=\"stylesheet\" href=\"/page.css\">");
         p.script = takeOut(p.html, "<script>", "</script>", "<script src=\"/page.js\"></script>");
         return p;
     }();

@@ -1,12 +1,12 @@
 #include "ProgramLibrary.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <fcntl.h>
 #include <filesystem>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "FileIo.h"
 #include "ProgramNames.h"
@@ -68,7 +68,9 @@ std::string uploadNameProblem(std::string_view name) {
     return {};
 }
 
-std::string previousVersionName(const std::string& name) { return name + ".~1~"; }
+std::string previousVersionName(const std::string& name) {
+    return name + ".~1~";
+}
 
 ProgramUpload::ProgramUpload(std::string folder, std::string name, std::uint64_t limit)
     : m_folder(std::move(folder)), m_name(std::move(name)), m_limit(limit) {}
@@ -143,8 +145,7 @@ Status deleteProgram(const std::string& folder, const std::string& name) {
     const std::string path = checkedPath(folder, name, why);
     if (path.empty()) return Status::refused(why);
     struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode))
-        return Status::nothingWaiting();
+    if (::lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return Status::nothingWaiting();
     if (::unlink(path.c_str()) != 0) return Status::fileError(describeErrno(path, errno));
     syncDirectoryOf(path);
     return Status::ok();

@@ -1,8 +1,8 @@
 #include "QueueStore.h"
 
+#include <sys/stat.h>
 #include <algorithm>
 #include <cerrno>
-#include <sys/stat.h>
 
 #include <nlohmann/json.hpp>
 
@@ -38,10 +38,11 @@ Status QueueStore::load() {
 Status QueueStore::save() {
     nlohmann::json sends = nlohmann::json::array();
     for (const QueuedSend& s : m_sends)
-        sends.push_back({{"id", s.id}, {"machine", s.machine}, {"program", s.program},
-                         {"queued", s.queued}});
+        sends.push_back(
+            {{"id", s.id}, {"machine", s.machine}, {"program", s.program}, {"queued", s.queued}});
     const nlohmann::json doc = {{"sends", sends}};
-    Status st = replaceFile(m_path, doc.dump(1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
+    Status st = replaceFile(
+        m_path, doc.dump(1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
     m_writeProblem = st.isOk() ? std::string() : st.message();
     return st;
 }

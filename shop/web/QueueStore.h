@@ -32,7 +32,9 @@ public:
     Withdrawn withdraw(const std::string& machine, std::uint64_t id);
 
     // Called with the machine's name at every change, from the caller's thread.
-    void onChange(std::function<void(const std::string&)> changed) { m_changed = std::move(changed); }
+    void onChange(std::function<void(const std::string&)> changed) {
+        m_changed = std::move(changed);
+    }
 
     std::optional<QueuedSend> take(const std::string& machine) override;
     bool stillQueued(std::uint64_t id) const override;

@@ -21,8 +21,10 @@ std::string label(const std::string& value) {
     std::string out;
     for (char c : value) {
         if (c == '\\' || c == '"') out += '\\';
-        if (c == '\n') out += "\\n";
-        else out += c;
+        if (c == '\n')
+            out += "\\n";
+        else
+            out += c;
     }
     return out;
 }
@@ -67,9 +69,12 @@ void TransferTally::note(const JournalRecord& r) {
     PerDay& day = m_days[r.machine];
     const int today = localDay(r.time);
     if (day.day != today) day = PerDay{today, {}};
-    if (r.direction == "receive" && r.outcome == "stored") ++day.counts.received;
-    else if (r.direction == "send" && r.outcome == "sent") ++day.counts.sent;
-    else ++day.counts.failed;
+    if (r.direction == "receive" && r.outcome == "stored")
+        ++day.counts.received;
+    else if (r.direction == "send" && r.outcome == "sent")
+        ++day.counts.sent;
+    else
+        ++day.counts.failed;
     m_last[r.machine] = r;
 }
 
@@ -109,31 +114,38 @@ std::string TransferTally::metrics(const std::vector<MachineSnapshot>& machines,
         out += "ferobrixlan_transfers_total{machine=\"" + label(std::get<0>(key)) +
                "\",direction=\"" + label(std::get<1>(key)) + "\",outcome=\"" +
                label(std::get<2>(key)) + "\"} " + std::to_string(n) + "\n";
-    out += "# HELP ferobrixlan_bytes_total Bytes on the lines in transfers since the service started.\n"
-           "# TYPE ferobrixlan_bytes_total counter\n";
+    out +=
+        "# HELP ferobrixlan_bytes_total Bytes on the lines in transfers since the service "
+        "started.\n"
+        "# TYPE ferobrixlan_bytes_total counter\n";
     for (const auto& [key, n] : m_bytes)
         out += "ferobrixlan_bytes_total{machine=\"" + label(key.first) + "\",direction=\"" +
                label(key.second) + "\"} " + std::to_string(n) + "\n";
-    out += "# HELP ferobrixlan_lines_lost_total Lines lost since the service started.\n"
-           "# TYPE ferobrixlan_lines_lost_total counter\n";
+    out +=
+        "# HELP ferobrixlan_lines_lost_total Lines lost since the service started.\n"
+        "# TYPE ferobrixlan_lines_lost_total counter\n";
     for (const MachineSnapshot& m : machines) {
         auto it = m_linesLost.find(m.config.name);
         out += "ferobrixlan_lines_lost_total{machine=\"" + label(m.config.name) + "\"} " +
                std::to_string(it == m_linesLost.end() ? 0 : it->second) + "\n";
     }
-    out += "# HELP ferobrixlan_machine_state What each machine is doing (1 for its state).\n"
-           "# TYPE ferobrixlan_machine_state gauge\n";
+    out +=
+        "# HELP ferobrixlan_machine_state What each machine is doing (1 for its state).\n"
+        "# TYPE ferobrixlan_machine_state gauge\n";
     for (const MachineSnapshot& m : machines)
         out += "ferobrixlan_machine_state{machine=\"" + label(m.config.name) + "\",state=\"" +
                stateKind(m.state) + "\"} 1\n";
-    out += "# HELP ferobrixlan_queue_length Sends waiting in each machine's queue.\n"
-           "# TYPE ferobrixlan_queue_length gauge\n";
+    out +=
+        "# HELP ferobrixlan_queue_length Sends waiting in each machine's queue.\n"
+        "# TYPE ferobrixlan_queue_length gauge\n";
     for (const MachineSnapshot& m : machines)
         out += "ferobrixlan_queue_length{machine=\"" + label(m.config.name) + "\"} " +
                std::to_string(queue.length(m.config.name)) + "\n";
-    out += "# HELP ferobrixlan_web_clients Connections of web clients.\n"
-           "# TYPE ferobrixlan_web_clients gauge\n"
-           "ferobrixlan_web_clients " + std::to_string(clients) + "\n";
+    out +=
+        "# HELP ferobrixlan_web_clients Connections of web clients.\n"
+        "# TYPE ferobrixlan_web_clients gauge\n"
+        "ferobrixlan_web_clients " +
+        std::to_string(clients) + "\n";
     return out;
 }
 

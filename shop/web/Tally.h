@@ -55,6 +55,11 @@ private:
     std::map<std::string, std::int64_t> m_linesLost;
 };
 
+// What kind of state a state text tells, for the board's colours and the
+// metrics: listening, receiving, sending, waiting (for DC1), held, lost,
+// stopped.
+std::string stateKind(const std::string& state);
+
 // A journal line read back.
 JournalRecord recordFromJson(const nlohmann::json& line);
 

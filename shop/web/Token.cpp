@@ -1,9 +1,9 @@
 #include "Token.h"
 
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/random.h>
 #include <unistd.h>
+#include <cerrno>
 
 #include "FileIo.h"
 
@@ -37,7 +37,8 @@ Status makeTokenFile(const std::string& path) {
     std::size_t got = 0;
     while (got < sizeof random) {
         const ssize_t n = getrandom(random + got, sizeof random - got, 0);
-        if (n < 0 && errno != EINTR) return Status::fileError("no random bytes: " + describeErrno(path, errno));
+        if (n < 0 && errno != EINTR)
+            return Status::fileError("no random bytes: " + describeErrno(path, errno));
         if (n > 0) got += static_cast<std::size_t>(n);
     }
     std::string token;

@@ -1,8 +1,8 @@
 #include "WebApi.h"
 
+#include <unistd.h>
 #include <algorithm>
 #include <filesystem>
-#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
@@ -41,7 +41,9 @@ HttpResponse reply(int status, const json& j) {
     return r;
 }
 
-HttpResponse problem(int status, const std::string& text) { return reply(status, {{"error", text}}); }
+HttpResponse problem(int status, const std::string& text) {
+    return reply(status, {{"error", text}});
+}
 
 std::string isoTime(std::time_t when) {
     std::tm utc{};
@@ -61,15 +63,20 @@ std::string settingsText(const MachineConfig& m) {
 
 const char* queueState(QueuedSend::State s) {
     switch (s) {
-        case QueuedSend::State::Waiting: return "waiting";
-        case QueuedSend::State::Taken: return "waiting for DC1";
-        case QueuedSend::State::Sending: return "sending";
+        case QueuedSend::State::Waiting:
+            return "waiting";
+        case QueuedSend::State::Taken:
+            return "waiting for DC1";
+        case QueuedSend::State::Sending:
+            return "sending";
     }
     return "";
 }
 
 json queueJson(const QueuedSend& s) {
-    return {{"id", s.id}, {"program", s.program}, {"queued", isoTime(s.queued)},
+    return {{"id", s.id},
+            {"program", s.program},
+            {"queued", isoTime(s.queued)},
             {"state", queueState(s.state)}};
 }
 
@@ -108,8 +115,23 @@ std::string libraryNameOf(const std::string& folder, std::string stored) {
 
 struct WebApi::Route {
     enum class Kind {
-        None, Page, Script, Style, Login, Logout, Metrics, Machines, Events, Journal, Compare,
-        Programs, Program, Incoming, Stored, Queue, QueueItem
+        None,
+        Page,
+        Script,
+        Style,
+        Login,
+        Logout,
+        Metrics,
+        Machines,
+        Events,
+        Journal,
+        Compare,
+        Programs,
+        Program,
+        Incoming,
+        Stored,
+        Queue,
+        QueueItem
     } kind = Kind::None;
     std::string machine, file;
     std::string allow;  // the methods the route takes
@@ -148,22 +170,38 @@ WebApi::Route WebApi::match(const HttpRequest& request) const {
         route.allow = allow;
     };
     const bool root = parts.size() == 1 && parts[0].empty();
-    if (root || is({"journal"}) || is({"library"}) || is({"compare"})) take(K::Page, "GET");
-    else if (is({"page.js"})) take(K::Script, "GET");
-    else if (is({"page.css"})) take(K::Style, "GET");
-    else if (is({"login"})) take(K::Login, "POST");
-    else if (is({"logout"})) take(K::Logout, "POST");
-    else if (is({"metrics"})) take(K::Metrics, "GET");
-    else if (is({"api", "v1", "machines"})) take(K::Machines, "GET");
-    else if (is({"api", "v1", "events"})) take(K::Events, "GET");
-    else if (is({"api", "v1", "journal"})) take(K::Journal, "GET");
-    else if (is({"api", "v1", "compare"})) take(K::Compare, "GET");
-    else if (is({"api", "v1", "machines", "", "programs"})) take(K::Programs, "GET");
-    else if (is({"api", "v1", "machines", "", "programs", ""})) take(K::Program, "GET, PUT, DELETE");
-    else if (is({"api", "v1", "machines", "", "incoming"})) take(K::Incoming, "GET");
-    else if (is({"api", "v1", "machines", "", "incoming", ""})) take(K::Stored, "GET");
-    else if (is({"api", "v1", "machines", "", "queue"})) take(K::Queue, "GET, POST");
-    else if (is({"api", "v1", "machines", "", "queue", ""})) take(K::QueueItem, "DELETE");
+    if (root || is({"journal"}) || is({"library"}) || is({"compare"}))
+        take(K::Page, "GET");
+    else if (is({"page.js"}))
+        take(K::Script, "GET");
+    else if (is({"page.css"}))
+        take(K::Style, "GET");
+    else if (is({"login"}))
+        take(K::Login, "POST");
+    else if (is({"logout"}))
+        take(K::Logout, "POST");
+    else if (is({"metrics"}))
+        take(K::Metrics, "GET");
+    else if (is({"api", "v1", "machines"}))
+        take(K::Machines, "GET");
+    else if (is({"api", "v1", "events"}))
+        take(K::Events, "GET");
+    else if (is({"api", "v1", "journal"}))
+        take(K::Journal, "GET");
+    else if (is({"api", "v1", "compare"}))
+        take(K::Compare, "GET");
+    else if (is({"api", "v1", "machines", "", "programs"}))
+        take(K::Programs, "GET");
+    else if (is({"api", "v1", "machines", "", "programs", ""}))
+        take(K::Program, "GET, PUT, DELETE");
+    else if (is({"api", "v1", "machines", "", "incoming"}))
+        take(K::Incoming, "GET");
+    else if (is({"api", "v1", "machines", "", "incoming", ""}))
+        take(K::Stored, "GET");
+    else if (is({"api", "v1", "machines", "", "queue"}))
+        take(K::Queue, "GET, POST");
+    else if (is({"api", "v1", "machines", "", "queue", ""}))
+        take(K::QueueItem, "DELETE");
     if (route.kind == K::None) return route;
     if (parts.size() >= 4) route.machine = parts[3];
     if (parts.size() >= 6) route.file = parts[5];
@@ -216,10 +254,10 @@ std::optional<HttpResponse> WebApi::begin(const HttpRequest& request,
         r.headers.emplace_back("Allow", route.allow);
         return r;
     }
-    const bool change = request.method == "PUT" || request.method == "POST" ||
-                        request.method == "DELETE";
-    const bool open = route.kind == K::Page || route.kind == K::Script ||
-                      route.kind == K::Style || route.kind == K::Login || route.kind == K::Logout;
+    const bool change =
+        request.method == "PUT" || request.method == "POST" || request.method == "DELETE";
+    const bool open = route.kind == K::Page || route.kind == K::Script || route.kind == K::Style ||
+                      route.kind == K::Login || route.kind == K::Logout;
     if (!open && (change || !m_config.openView) && !tokenGiven(request)) {
         HttpResponse r = problem(401, "unauthorized");
         r.headers.emplace_back("WWW-Authenticate", "Bearer");
@@ -261,7 +299,8 @@ HttpResponse WebApi::finish(const HttpRequest& request, std::unique_ptr<BodySink
         bool replaced = false;
         if (Status st = upload->commit(replaced); !st.isOk())
             return problem(st.code() == Status::Code::Refused ? 400 : 500, st.message());
-        journalWeb(route.machine, "uploaded", route.file, static_cast<std::int64_t>(upload->size()));
+        journalWeb(route.machine, "uploaded", route.file,
+                   static_cast<std::int64_t>(upload->size()));
         json answer = {{"name", route.file}, {"size", upload->size()}};
         answer["previous"] = replaced ? json(previousVersionName(route.file)) : json();
         return reply(replaced ? 200 : 201, answer);
@@ -291,8 +330,9 @@ HttpResponse WebApi::serve(const Route& route, const HttpRequest& request) {
             return r;
         case K::Logout:
             r.status = 204;
-            r.headers.emplace_back("Set-Cookie", std::string(kCookie) +
-                                                     "=; Path=/; Max-Age=0; HttpOnly; SameSite=Strict");
+            r.headers.emplace_back(
+                "Set-Cookie",
+                std::string(kCookie) + "=; Path=/; Max-Age=0; HttpOnly; SameSite=Strict");
             return r;
         case K::Metrics:
             r.type = "text/plain; version=0.0.4; charset=utf-8";
@@ -306,14 +346,18 @@ HttpResponse WebApi::serve(const Route& route, const HttpRequest& request) {
             r.eventStream = true;
             r.body = "retry: 2000\nevent: machines\ndata: " + machinesJson() + "\n\n";
             return r;
-        case K::Journal: return journalPage(request);
-        case K::Compare: return compare(request);
-        default: break;
+        case K::Journal:
+            return journalPage(request);
+        case K::Compare:
+            return compare(request);
+        default:
+            break;
     }
     std::optional<MachineSnapshot> m = machine(route.machine);
     if (!m) return problem(404, "no such machine");
-    const std::string& folder =
-        route.kind == K::Incoming || route.kind == K::Stored ? m->config.incoming : m->config.folder;
+    const std::string& folder = route.kind == K::Incoming || route.kind == K::Stored
+                                    ? m->config.incoming
+                                    : m->config.folder;
     if (route.kind == K::Programs || route.kind == K::Incoming) {
         json list = json::array();
         for (const ProgramFile& p : listPrograms(folder))
@@ -352,7 +396,8 @@ HttpResponse WebApi::serve(const Route& route, const HttpRequest& request) {
     return queue(route, request, {});
 }
 
-HttpResponse WebApi::queue(const Route& route, const HttpRequest& request, const std::string& body) {
+HttpResponse WebApi::queue(const Route& route, const HttpRequest& request,
+                           const std::string& body) {
     std::optional<MachineSnapshot> m = machine(route.machine);
     if (!m) return problem(404, "no such machine");
     if (route.kind == Route::Kind::QueueItem) {
@@ -364,10 +409,12 @@ HttpResponse WebApi::queue(const Route& route, const HttpRequest& request, const
             if (std::to_string(s.id) == id) program = s.program;
         }
         switch (m_queue.withdraw(route.machine, std::stoull(id))) {
-            case QueueStore::Withdrawn::Unknown: return problem(404, "no such send in the queue");
+            case QueueStore::Withdrawn::Unknown:
+                return problem(404, "no such send in the queue");
             case QueueStore::Withdrawn::AlreadySending:
                 return problem(409, "the send is on its way and can no longer be withdrawn");
-            case QueueStore::Withdrawn::Done: break;
+            case QueueStore::Withdrawn::Done:
+                break;
         }
         journalWeb(route.machine, "withdrawn", program);
         HttpResponse r;
@@ -400,7 +447,8 @@ HttpResponse WebApi::journalPage(const HttpRequest& request) const {
                          request.arg("program")};
     auto number = [&](const char* name, std::int64_t fallback) {
         const std::string text = request.arg(name);
-        if (text.empty() || text.size() > 15 || text.find_first_not_of("0123456789") != std::string::npos)
+        if (text.empty() || text.size() > 15 ||
+            text.find_first_not_of("0123456789") != std::string::npos)
             return fallback;
         return static_cast<std::int64_t>(std::stoll(text));
     };
@@ -415,12 +463,15 @@ HttpResponse WebApi::journalPage(const HttpRequest& request) const {
         const fs::path where = fs::path(file).parent_path();
         for (const MachineSnapshot& m : machines) {
             if (m.config.name != record.value("machine", "") || file.empty()) continue;
-            if (where == fs::path(m.config.incoming)) record["stored"] = fs::path(file).filename().string();
-            else if (where == fs::path(m.config.folder)) record["program"] = fs::path(file).filename().string();
+            if (where == fs::path(m.config.incoming))
+                record["stored"] = fs::path(file).filename().string();
+            else if (where == fs::path(m.config.folder))
+                record["program"] = fs::path(file).filename().string();
         }
         records.push_back(std::move(record));
     }
-    return reply(200, {{"records", records}, {"before", page.before < 0 ? json() : json(page.before)}});
+    return reply(200,
+                 {{"records", records}, {"before", page.before < 0 ? json() : json(page.before)}});
 }
 
 HttpResponse WebApi::compare(const HttpRequest& request) const {
@@ -443,14 +494,19 @@ HttpResponse WebApi::compare(const HttpRequest& request) const {
     json changes = json::array();
     auto lines = [](const std::vector<editor::NumberedLine>& list) {
         json out = json::array();
-        for (const editor::NumberedLine& l : list) out.push_back({{"line", l.number}, {"text", l.text}});
+        for (const editor::NumberedLine& l : list)
+            out.push_back({{"line", l.number}, {"text", l.text}});
         return out;
     };
     for (const editor::ChangedBlock& c : result.changes)
-        changes.push_back({{"atA", c.atA}, {"atB", c.atB}, {"removed", lines(c.removed)},
+        changes.push_back({{"atA", c.atA},
+                           {"atB", c.atB},
+                           {"removed", lines(c.removed)},
                            {"added", lines(c.added)}});
-    return reply(200, {{"a", program}, {"b", received.empty() ? other : received},
-                       {"same", result.same()}, {"first", editor::DescribeFirstChange(result)},
+    return reply(200, {{"a", program},
+                       {"b", received.empty() ? other : received},
+                       {"same", result.same()},
+                       {"first", editor::DescribeFirstChange(result)},
                        {"changes", changes}});
 }
 
@@ -474,7 +530,8 @@ HttpResponse WebApi::login(const std::string& body) {
     m_lastLoginFailureMs = now;
     ++m_loginFailures;
     HttpResponse r = problem(401, "unauthorized");
-    r.delayMs = std::min<std::int64_t>(kMostLoginDelayMs, 250LL << std::min(m_loginFailures - 1, 5));
+    r.delayMs =
+        std::min<std::int64_t>(kMostLoginDelayMs, 250LL << std::min(m_loginFailures - 1, 5));
     return r;
 }
 
@@ -494,8 +551,8 @@ std::string WebApi::machinesJson() const {
     const std::time_t now = std::time(nullptr);
     json board = json::array();
     for (const MachineSnapshot& m : m_shop.machines()) {
-        json tile = {{"name", m.config.name}, {"port", m.config.port}, {"started", m.started},
-                     {"state", m.state}, {"kind", stateKind(m.state)}, {"done", m.done},
+        json tile = {{"name", m.config.name}, {"port", m.config.port},      {"started", m.started},
+                     {"state", m.state},      {"kind", stateKind(m.state)}, {"done", m.done},
                      {"total", m.total}};
         tile["settings"] = m.started ? settingsText(m.config) : std::string();
         json queued = json::array();
@@ -504,9 +561,11 @@ std::string WebApi::machinesJson() const {
         const TransferTally::Day day = m_tally.today(m.config.name, now);
         tile["today"] = {{"received", day.received}, {"sent", day.sent}, {"failed", day.failed}};
         if (const JournalRecord* last = m_tally.last(m.config.name))
-            tile["last"] = {{"time", isoTime(last->time)}, {"direction", last->direction},
+            tile["last"] = {{"time", isoTime(last->time)},
+                            {"direction", last->direction},
                             {"file", fs::path(last->file).filename().string()},
-                            {"outcome", last->outcome}, {"bytes", last->bytes}};
+                            {"outcome", last->outcome},
+                            {"bytes", last->bytes}};
         else
             tile["last"] = nullptr;
         board.push_back(std::move(tile));

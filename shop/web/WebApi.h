@@ -55,8 +55,8 @@ private:
     HttpResponse compare(const HttpRequest& request) const;
     HttpResponse queue(const Route& route, const HttpRequest& request, const std::string& body);
     HttpResponse login(const std::string& body);
-    void journalWeb(const std::string& machine, const std::string& outcome,
-                    const std::string& file, std::int64_t bytes = 0);
+    void journalWeb(const std::string& machine, const std::string& outcome, const std::string& file,
+                    std::int64_t bytes = 0);
 
     ShopAccess& m_shop;
     QueueStore& m_queue;

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "FileIo.h"
+#include "ShopConfig.h"
 #include "Token.h"
 
 namespace fbx::shop::web {
@@ -62,8 +63,10 @@ WebConfig readWebSection(const std::vector<std::pair<std::string, std::string>>&
         } else if (key == "token-file") {
             web.tokenFile = absolute(value, baseDir);
         } else if (key == "open-view") {
-            if (value == "yes" || value == "no") web.openView = value == "yes";
-            else problem(key, "'" + value + "' is not yes or no");
+            if (value == "yes" || value == "no")
+                web.openView = value == "yes";
+            else
+                problem(key, "'" + value + "' is not yes or no");
         } else if (key == "cert" || key == "key") {
             (key == "cert" ? web.certFile : web.keyFile) = absolute(value, baseDir);
         } else {

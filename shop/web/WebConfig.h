@@ -4,18 +4,20 @@
 #include <utility>
 #include <vector>
 
-#include "ShopConfig.h"
+namespace fbx::shop {
+struct ConfigProblem;
+}
 
 namespace fbx::shop::web {
 
 // The [web] section of shop.ini. Without it the service has no web side.
 struct WebConfig {
-    bool enabled = false;  // the section is there and fit to start
+    bool enabled = false;               // the section is there and fit to start
     std::string address = "127.0.0.1";  // listen = ADDRESS:PORT
     int port = 8180;
-    std::string tokenFile;  // token-file, absolute
-    std::string token;      // what it holds
-    bool openView = false;  // open-view = yes: looking needs no token
+    std::string tokenFile;          // token-file, absolute
+    std::string token;              // what it holds
+    bool openView = false;          // open-view = yes: looking needs no token
     std::string certFile, keyFile;  // cert, key: HTTPS with both
 
     bool operator==(const WebConfig&) const = default;

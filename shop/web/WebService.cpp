@@ -7,7 +7,10 @@
 namespace fbx::shop::web {
 
 WebService::WebService(ShopAccess& shop, QueueStore& queue, Journal& journal, const Clock& clock)
-    : m_clock(clock), m_journal(journal), m_api(shop, queue, journal, m_tally, clock), m_server(m_api) {
+    : m_clock(clock),
+      m_journal(journal),
+      m_api(shop, queue, journal, m_tally, clock),
+      m_server(m_api) {
     queue.onChange([this, &shop](const std::string& machine) {
         shop.queueChanged(machine);
         m_nextBoard = 0;
@@ -19,7 +22,8 @@ WebService::~WebService() = default;
 Status WebService::apply(const WebConfig& config) {
     m_api.configure(config);
     const bool sameListener = config.address == m_config.address && config.port == m_config.port &&
-                              config.certFile == m_config.certFile && config.keyFile == m_config.keyFile;
+                              config.certFile == m_config.certFile &&
+                              config.keyFile == m_config.keyFile;
     const bool wasRunning = m_server.running();
     m_config = config;
     if (!config.enabled) {
@@ -43,7 +47,8 @@ Status WebService::apply(const WebConfig& config) {
     JournalRecord r;
     r.time = std::time(nullptr);
     r.direction = "web";
-    r.file = config.address + ":" + std::to_string(m_server.running() ? m_server.port() : config.port);
+    r.file =
+        config.address + ":" + std::to_string(m_server.running() ? m_server.port() : config.port);
     r.outcome = st.isOk() ? "listening" : "not started";
     r.detail = st.message();
     m_journal.append(r);

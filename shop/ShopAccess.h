@@ -6,7 +6,7 @@
 
 #include "ShopConfig.h"
 
-namespace fbx::shop::web {
+namespace fbx::shop {
 
 // One machine as the board shows it.
 struct MachineSnapshot {
@@ -18,7 +18,8 @@ struct MachineSnapshot {
     std::int64_t done = -1, total = -1;
 };
 
-// What the web side sees of the running shop and how it nudges it.
+// What the web side sees of the running shop and how it nudges it. The
+// shop gives it; it is used on the shop's thread only.
 class ShopAccess {
 public:
     virtual ~ShopAccess() = default;
@@ -27,9 +28,4 @@ public:
     virtual void queueChanged(const std::string& machine) = 0;
 };
 
-// What kind of state a state text tells, for the board's colours and the
-// metrics: listening, receiving, sending, waiting (for DC1), held, lost,
-// stopped.
-std::string stateKind(const std::string& state);
-
-}  // namespace fbx::shop::web
+}  // namespace fbx::shop
