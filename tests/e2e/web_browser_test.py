@@ -1,9 +1,9 @@
-"""The shop service's page in a real browser (headless Chromium through
-Selenium) with four simulated machines and a section whose name holds
-HTML: the login, the board updated live while a machine punches, the
-journal's row and its program, an upload, a queued send that reaches the
-machine at its DC1, and the comparison of what the machine punched back.
-Skipped with a message where Chromium cannot start."""
+# The shop service's page in a real browser (headless Chromium through
+# Selenium) with four simulated machines and a section whose name holds
+# HTML: the login, the board updated live while a machine punches, the
+# journal's row and its program, an upload, a queued send that reaches the
+# machine at its DC1, and the comparison of what the machine punched back.
+# Skipped with a message where Chromium cannot start.
 
 import json
 import os

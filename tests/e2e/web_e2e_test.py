@@ -1,8 +1,8 @@
-"""The shop service's web side over HTTP, without a browser: every route
-refused without the token (and every change without the custom header),
-names that would leave a folder, oversized requests, uploads, the queue
-across a restart, the event stream; and the eight-machine case of the
-server suite run again while 64 slow web clients hold every connection."""
+# The shop service's web side over HTTP, without a browser: every route
+# refused without the token (and every change without the custom header),
+# names that would leave a folder, oversized requests, uploads, the queue
+# across a restart, the event stream; and the eight-machine case of the
+# server suite run again while 64 slow web clients hold every connection.
 
 import http.client
 import json
