@@ -14,7 +14,7 @@ namespace {
 // this the connection is closed.
 constexpr std::uint64_t kMostBodyBytes = (64u << 20) + (1u << 20);
 // A client that does not read its events has at most this much waiting.
-constexpr std::size_t kMostUnsent = 256 * 1024;
+constexpr std::size_t kMostUnsent = 64 * 1024;
 
 std::string lower(std::string_view text) {
     std::string out(text);
