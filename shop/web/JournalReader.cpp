@@ -38,6 +38,13 @@ bool JournalFilter::matches(const nlohmann::json& r) const {
     return true;
 }
 
+bool JournalFilter::mayMatch(std::string_view line) const {
+    for (const std::string* value : {&machine, &direction, &outcome}) {
+        if (!value->empty() && line.find(*value) == std::string_view::npos) return false;
+    }
+    return true;
+}
+
 JournalPage readJournalPage(const std::string& path, const JournalFilter& filter,
                             std::int64_t before, std::size_t limit, std::int64_t maxScan) {
     JournalPage page;
@@ -89,7 +96,7 @@ JournalPage readJournalPage(const std::string& path, const JournalFilter& filter
             continue;
         }
         const std::size_t start = lf == std::string::npos ? 0 : lf + 1;
-        if (!skipping) {
+        if (!skipping && filter.mayMatch(std::string_view(data).substr(start))) {
             nlohmann::json record = nlohmann::json::parse(data.begin() + static_cast<long>(start),
                                                           data.end(), nullptr, false);
             if (record.is_object() && filter.matches(record))

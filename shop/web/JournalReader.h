@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -14,6 +15,8 @@ namespace fbx::shop::web {
 struct JournalFilter {
     std::string machine, direction, outcome, program;
     bool matches(const nlohmann::json& record) const;
+    // False when the line's text cannot hold a match: no need to read it.
+    bool mayMatch(std::string_view line) const;
 };
 
 struct JournalPage {

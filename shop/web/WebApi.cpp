@@ -453,8 +453,10 @@ HttpResponse WebApi::journalPage(const HttpRequest& request) const {
         return static_cast<std::int64_t>(std::stoll(text));
     };
     const std::int64_t limit = std::clamp<std::int64_t>(number("limit", 50), 1, 500);
+    // A page reads at most 2 MB, so that a filter that matches little never
+    // holds the lines up for long; the page then says where to go on.
     const JournalPage page = readJournalPage(m_journal.path(), filter, number("before", -1),
-                                             static_cast<std::size_t>(limit));
+                                             static_cast<std::size_t>(limit), 2 << 20);
     const std::vector<MachineSnapshot> machines = m_shop.machines();
     json records = json::array();
     for (json record : page.records) {
