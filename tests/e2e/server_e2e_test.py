@@ -370,7 +370,7 @@ class ShopTest(unittest.TestCase):
                 time.sleep(4)
                 with open("/proc/%d/status" % shop.server.pid) as f:
                     sizes += [int(l.split()[1]) for l in f if l.startswith("VmRSS")]
-            self.assertLess(sizes[-1] - sizes[0], 2048, sizes)
+            self.assertLess(sizes[-1] - sizes[0], 1024, sizes)
             self.assertGreater(len(shop.records("flood")), 10)
         finally:
             stop.set()
