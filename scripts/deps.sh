@@ -14,7 +14,7 @@ FBX_PACKAGES=(
     qemu-system-x86 busybox-static cpio
     xvfb xauth
     poppler-utils
-    scdoc man-db
+    scdoc man-db dpkg-dev lintian
 )
 
 fbx_install_deps() {
