@@ -2,11 +2,10 @@
 # The Debian package, passed by lintian, installed on this machine and used
 # from its installed files only, with its build tree moved away: a send and a
 # receive against the simulated machine arrive byte-exact, the sample shop.ini
-# passes --check, the unit verifies and starts only with
-# /etc/ferobrixlan/shop.ini, the service's user is there, man finds every
-# page; remove and purge leave no file of the package and keep the shop's
-# programs. Needs root; the machine is left as it was found. Exit code 77:
-# skipped.
+# passes --check, the unit verifies, starts only with /etc/ferobrixlan/shop.ini
+# and can be enabled, the service's user is there, man finds every page;
+# remove and purge leave no file of the package and keep the shop's programs.
+# Needs root; the machine is left as it was found. Exit code 77: skipped.
 set -euo pipefail
 src=$(cd "$(dirname "$0")/../.." && pwd)
 if [ "$(id -u)" -ne 0 ]; then
@@ -25,6 +24,7 @@ deb=$("$src/scripts/package" --lintian)
 build=$(dirname "$deb")
 work=$(mktemp -d)
 home=/var/lib/ferobrixlan
+wants=/etc/systemd/system/multi-user.target.wants/ferobrixlan-server.service
 made=($home /etc/ferobrixlan)
 for dir in /srv/nc /srv/nc/mill-1 /srv/nc/lathe-2; do
     [ -e $dir ] || made+=("$dir")
@@ -34,7 +34,7 @@ cleanup() {
     dpkg -P ferobrixlan >/dev/null 2>&1 || true
     [ -d "$build.away" ] && mv "$build.away" "$build"
     userdel ferobrixlan 2>/dev/null || true
-    rm -f /srv/nc/mill-1/O7001-package-test.nc
+    rm -f /srv/nc/mill-1/O7001-package-test.nc $wants
     rm -rf "${made[@]}" "$work"
 }
 trap cleanup EXIT
@@ -88,6 +88,7 @@ starts() { systemd-analyze condition --unit=ferobrixlan-server.service >/dev/nul
 ! starts || fail "the unit starts without /etc/ferobrixlan/shop.ini"
 mkdir -p /etc/ferobrixlan && cp /usr/share/ferobrixlan/shop.ini.example /etc/ferobrixlan/shop.ini
 starts || fail "the unit does not start with /etc/ferobrixlan/shop.ini"
+systemctl enable ferobrixlan-server >>dpkg.log 2>&1 || fail "systemctl enable"
 IFS=: read -r _ _ _ gid _ dir _ < <(getent passwd ferobrixlan) || fail "no user ferobrixlan"
 [ "$gid" = "$(getent group dialout | cut -d: -f3)" ] && [ "$dir" = $home ] || fail "user ferobrixlan"
 [ "$(stat -c %U $home)" = ferobrixlan ] || fail "$home is not the user's"
@@ -107,4 +108,5 @@ dpkg -P ferobrixlan >dpkg.log 2>&1 || fail "dpkg -P"
 [ -s /srv/nc/mill-1/O7001-package-test.nc ] && [ -s $home/programs/O7002.nc ] ||
     fail "purge took a shop's program"
 ! getent passwd ferobrixlan >/dev/null || fail "purge left the user"
+[ ! -L $wants ] || fail "purge left the unit enabled"
 echo "installed package: every check passed"
