@@ -14,6 +14,7 @@ FBX_PACKAGES=(
     qemu-system-x86 busybox-static cpio
     xvfb xauth
     poppler-utils
+    scdoc man-db dpkg-dev lintian systemd
 )
 
 fbx_install_deps() {

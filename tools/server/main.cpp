@@ -25,6 +25,7 @@ const char* kUsage =
     "       ferobrixlan-server [--config PATH] --status   what each machine is doing\n"
     "       ferobrixlan-server [--config PATH] --check    read the configuration and say\n"
     "                                                     what is wrong with it\n"
+    "       ferobrixlan-server --help                     this text\n"
     "\n"
     "Listens on every machine's line of the configuration (default shop.ini in the\n"
     "current directory), stores every program a machine punches in its `incoming`\n"
