@@ -15,6 +15,7 @@ FBX_PACKAGES=(
     qemu-system-x86 busybox-static cpio
     xvfb xauth
     poppler-utils
+    scdoc man-db dpkg-dev lintian systemd
     chromium chromium-driver python3-selenium
 )
 

@@ -31,6 +31,7 @@ const char* kUsage =
     "                                                     what is wrong with it\n"
     "       ferobrixlan-server --make-token PATH          write a new token for the web\n"
     "                                                     side to PATH (mode 0600)\n"
+    "       ferobrixlan-server --help                     this text\n"
     "\n"
     "Listens on every machine's line of the configuration (default shop.ini in the\n"
     "current directory), stores every program a machine punches in its `incoming`\n"
