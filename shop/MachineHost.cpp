@@ -322,6 +322,7 @@ Wake MachineHost::serviceListening(std::int64_t now) {
         m_phase = Phase::Done;
         return {};
     }
+    if (m_line->held().empty() && startQueued()) return {-1, now};
     if (m_line->handle() < 0) return {-1, decideAt >= 0 ? decideAt : now + 50};
     return {m_line->handle(), decideAt};
 }
@@ -597,6 +598,35 @@ void MachineHost::answerRequest(const std::string& name, JournalRecord r) {
     }
 }
 
+bool MachineHost::startQueued() {
+    std::optional<QueuedSend> queued = m_queue ? m_queue->take(m_config.name) : std::nullopt;
+    if (!queued) return false;
+    const std::string path = pathInside(m_config.folder, queued->program);
+    std::string text;
+    const Status read = path.empty()
+                            ? Status::refused(queued->program + " leads outside the folder")
+                            : readWholeFile(path, text);
+    if (!read.isOk() || text.empty()) {
+        JournalRecord r = record("send");
+        r.file = path.empty() ? queued->program : path;
+        r.outcome = "failed";
+        r.detail =
+            "queued send: " + (read.isOk() ? std::string("the file is empty") : read.message());
+        journal(r);
+        m_queue->finished(queued->id);
+        return false;
+    }
+    m_queued = queued;
+    m_queuedSending = false;
+    m_eia = m_config.code == TapeCode::Eia;
+    startAnswer(text, path);
+    if (!m_send) {
+        m_queue->putBack(queued->id);
+        m_queued.reset();
+    }
+    return true;
+}
+
 void MachineHost::startAnswer(const std::string& text, const std::string& label) {
     const bool marks = m_config.receive == ReceiveMode::Marks;
     // While the answer waits for the machine's DC1, a program the machine
@@ -638,7 +668,11 @@ Wake MachineHost::serviceAnswering(std::int64_t now) {
         if (m_terminating) m_cut = "ended by the service's stop";
         else if (m_line->limitReached())
             m_cut = "the machine punched a program instead of reading the answer";
-        else if (waiting && now - m_engineStartMs >= kDc1WaitMs)
+        else if (m_queued && !m_queue->stillQueued(m_queued->id))
+            m_cut = "withdrawn from the queue";
+        else if (m_queued && waiting && m_retiring)
+            m_cut = "the machine's settings changed; the send waits in the queue";
+        else if (waiting && !m_queued && now - m_engineStartMs >= kDc1WaitMs)
             m_cut = "no DC1 from the machine within " + std::to_string(kDc1WaitMs / 1000) + " s";
         if (!m_cut.empty()) {
             m_engineAbandoned = true;
@@ -647,12 +681,16 @@ Wake MachineHost::serviceAnswering(std::int64_t now) {
     }
     bool moved = false;
     const StepResult r = stepEngine(engine, moved);
+    if (m_queued && !m_queuedSending && engine.pollState().startSignal != 0) {
+        m_queuedSending = true;
+        m_queue->sending(m_queued->id);
+    }
     if (engine.closed()) {
         finishAnswer();
         return {-1, now};
     }
     Wake wake = waitAfter(r, moved, now);
-    if (!m_engineAbandoned && waiting) {
+    if (!m_engineAbandoned && waiting && !m_queued) {
         const std::int64_t due = m_engineStartMs + kDc1WaitMs;
         if (wake.atMs < 0 || due < wake.atMs) wake.atMs = due;
     }
@@ -662,15 +700,35 @@ Wake MachineHost::serviceAnswering(std::int64_t now) {
 void MachineHost::finishAnswer() {
     const Outcome outcome = m_send->outcome();
     const std::string said = m_view.takeSaid();
+    std::optional<QueuedSend> queued = std::move(m_queued);
+    m_queued.reset();
+    if (queued && outcome != Outcome::Finished && m_send->sentCount() == 0) {
+        // Nothing went out: a send still queued waits for the next DC1.
+        if (m_queue->stillQueued(queued->id)) m_queue->putBack(queued->id);
+        m_send.reset();
+        afterTransfer();
+        return;
+    }
+    if (queued) m_queue->finished(queued->id);
     JournalRecord r = transferRecord("send", false);
     r.file = m_answerLabel;
     r.outcome = outcome == Outcome::Finished   ? "sent"
                 : outcome == Outcome::PortLost ? "line lost"
                                                : "stopped";
-    r.detail = !m_cut.empty() ? m_cut : said;
+    r.detail = !m_cut.empty() ? m_cut : !said.empty() ? said : queued ? "queued send" : "";
     journal(r);
     m_send.reset();
     afterTransfer();
+}
+
+void MachineHost::progress(std::int64_t& done, std::int64_t& total) const {
+    done = total = -1;
+    if (m_phase == Phase::Receiving) {
+        done = m_line->bytesIn();
+    } else if (m_phase == Phase::Answering && m_send) {
+        done = m_send->sentCount();
+        total = m_send->totalLength();
+    }
 }
 
 std::string MachineHost::stateText() const {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "Clock.h"
@@ -11,6 +12,7 @@
 #include "ReceiveEngine.h"
 #include "RequestMatcher.h"
 #include "SendEngine.h"
+#include "SendQueue.h"
 #include "ServiceView.h"
 #include "ShopConfig.h"
 
@@ -65,7 +67,16 @@ public:
     // null when the line is not open.
     std::unique_ptr<LineKeeper> releaseLine();
 
+    // The queue the host takes sends from when its line is free (null: none).
+    // A queued send goes out as an answer to a request does, at the machine's
+    // DC1, but waits for it as long as the send stays queued; a program the
+    // machine punches meanwhile comes first, and the send waits again.
+    void setQueue(SendQueue* queue) { m_queue = queue; }
+
     const MachineConfig& config() const { return m_config; }
+    // The transfer in progress: bytes received (total -1) or sent of total;
+    // both -1 when there is none.
+    void progress(std::int64_t& done, std::int64_t& total) const;
     // "listening", "receiving 1200 bytes", "sending 300 of 2048", "held by
     // DC3 for 12 s", "line lost since 10:31:02 (reason), retrying every 5 s", ...
     std::string stateText() const;
@@ -99,6 +110,8 @@ private:
     void startReception(bool eia);
     void finishReception();
     void answerRequest(const std::string& name, JournalRecord request);
+    // Starts the machine's first queued send, if any; false when none started.
+    bool startQueued();
     void startAnswer(const std::string& text, const std::string& label);
     void finishAnswer();
     // Gives the reception's file its name in `incoming`.
@@ -142,6 +155,9 @@ private:
     std::int64_t m_engineStartMs = 0;
     std::string m_answerLabel;
     std::int64_t m_answerLength = 0;
+    SendQueue* m_queue = nullptr;
+    std::optional<QueuedSend> m_queued;  // the queued send being answered
+    bool m_queuedSending = false;        // ... and its DC1 has come
 };
 
 }  // namespace fbx::shop

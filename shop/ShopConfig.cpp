@@ -347,9 +347,20 @@ ShopConfig parseShopConfig(std::string_view text, const std::string& baseDir,
     }
     std::map<std::string, std::string> portOwners;
     for (const std::string& name : order) {
-        if (lower(name) == kServiceSection)
+        if (lower(name) == kServiceSection) {
             readService(sections[name], baseDir, config, headers[name]);
-        else
+        } else if (lower(name) == web::kWebSection) {
+            std::vector<std::pair<std::string, std::string>> keys;
+            for (const Entry& e : sections[name]) keys.emplace_back(e.key, e.value);
+            const std::size_t first = config.problems.size();
+            config.web = web::readWebSection(keys, baseDir, config.problems);
+            for (std::size_t i = first; i < config.problems.size(); ++i) {
+                ConfigProblem& p = config.problems[i];
+                auto at = config.lines.find(name + "\n" + p.key);
+                if (at == config.lines.end()) at = config.lines.find(name + "\n");
+                if (at != config.lines.end()) p.line = at->second;
+            }
+        } else
             readMachine(name, sections[name], baseDir, config, portOwners, headers[name],
                         broken.count(name) > 0);
     }

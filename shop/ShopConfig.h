@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Settings.h"
+#include "WebConfig.h"
 
 namespace fbx::shop {
 
@@ -69,6 +70,7 @@ struct ShopConfig {
     std::vector<ConfigProblem> problems;
     std::vector<std::string> refused;  // sections that are not started
     bool readable = true;              // false: the file could not be read at all
+    web::WebConfig web;                // the [web] section; not enabled without it
     // Where each key stands: "section\nkey" (key empty: the section's header).
     std::map<std::string, int> lines;
 };

@@ -1,20 +1,24 @@
 // ferobrixlan-server: every machine of a shop from one unattended process.
 
+#include <poll.h>
+#include <signal.h>
+#include <sys/epoll.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <poll.h>
-#include <signal.h>
 #include <string>
-#include <sys/signalfd.h>
-#include <unistd.h>
 
+#include "QueueStore.h"
 #include "ServiceLock.h"
 #include "Shop.h"
 #include "ShopConfig.h"
 #include "StateFile.h"
+#include "Token.h"
+#include "WebService.h"
 
 using namespace fbx::shop;
 
@@ -25,6 +29,8 @@ const char* kUsage =
     "       ferobrixlan-server [--config PATH] --status   what each machine is doing\n"
     "       ferobrixlan-server [--config PATH] --check    read the configuration and say\n"
     "                                                     what is wrong with it\n"
+    "       ferobrixlan-server --make-token PATH          write a new token for the web\n"
+    "                                                     side to PATH (mode 0600)\n"
     "       ferobrixlan-server --help                     this text\n"
     "\n"
     "Listens on every machine's line of the configuration (default shop.ini in the\n"
@@ -35,7 +41,10 @@ const char* kUsage =
     "SIGHUP rereads the configuration (a file with errors is not taken: the\n"
     "running configuration stays); SIGTERM stores what was read, ends every\n"
     "transfer (receptions are kept as .partial) and exits 0. One service runs\n"
-    "per state file; a second one exits 1.\n";
+    "per state file; a second one exits 1.\n"
+    "With a [web] section in the configuration, the service also serves a web\n"
+    "page and a JSON API (by default on 127.0.0.1:8180) that show every machine,\n"
+    "the journal and the programs, and queue programs for a machine's next Read.\n";
 
 constexpr std::int64_t kStateEveryMs = 1000;
 // The quit path closes a transfer window one second after it begins.
@@ -52,7 +61,8 @@ const char* kindText(ConfigProblem::Kind kind) {
 
 void report(const ShopConfig& config) {
     for (const ConfigProblem& p : config.problems) {
-        const bool machine = !p.section.empty() && p.section != "service";
+        const bool machine =
+            !p.section.empty() && p.section != "service" && p.section != web::kWebSection;
         std::fprintf(stderr, "ferobrixlan-server: %s%s%s\n", kindText(p.kind), describe(p).c_str(),
                      machine && p.kind == ConfigProblem::Kind::Error ? " (machine not started)" : "");
     }
@@ -84,10 +94,48 @@ void journalService(Journal& journal, const std::string& outcome, const std::str
     journal.append(r);
 }
 
-void printRecent(Journal& journal) {
-    for (const JournalRecord& r : journal.takeRecent())
+void printRecent(Journal& journal, web::WebService* web = nullptr) {
+    for (const JournalRecord& r : journal.takeRecent()) {
         std::fprintf(stderr, "%s\n", formatJournalLine(r).c_str());
+        if (web) web->journaled(r);
+    }
 }
+
+int makeToken(const std::string& path) {
+    if (fbx::Status st = web::makeTokenFile(path); !st.isOk()) {
+        std::fprintf(stderr, "ferobrixlan-server: no token written: %s\n", st.message().c_str());
+        return 1;
+    }
+    std::fprintf(stderr, "ferobrixlan-server: a new token is in %s (readable by you alone)\n",
+                 path.c_str());
+    return 0;
+}
+
+// The loop waits on the shop's lines and on one more descriptor: an epoll
+// set of the signals and the web side.
+class LoopEvents {
+public:
+    explicit LoopEvents(int signalFd) : m_fd(epoll_create1(EPOLL_CLOEXEC)) { add(signalFd); }
+    ~LoopEvents() { close(m_fd); }
+    int fd() const { return m_fd; }
+    // The web side's descriptor changes when it starts, restarts or stops.
+    void watchWeb(int webFd) {
+        if (webFd == m_webFd) return;
+        if (m_webFd >= 0) epoll_ctl(m_fd, EPOLL_CTL_DEL, m_webFd, nullptr);
+        m_webFd = webFd;
+        if (webFd >= 0) add(webFd);
+    }
+
+private:
+    void add(int fd) {
+        epoll_event event{};
+        event.events = EPOLLIN;
+        event.data.fd = fd;
+        epoll_ctl(m_fd, EPOLL_CTL_ADD, fd, &event);
+    }
+    int m_fd;
+    int m_webFd = -1;
+};
 
 int status(const std::string& configPath) {
     const ShopConfig config = readShopConfig(configPath);
@@ -114,6 +162,9 @@ int check(const std::string& configPath) {
         std::printf("[%s] %s: %s\n", m.name.c_str(), m.port.c_str(),
                     clean ? "ready to start" : "starts, but see above");
     }
+    if (config.web.enabled)
+        std::printf("[web] %s:%d: ready to listen%s\n", config.web.address.c_str(), config.web.port,
+                    config.web.openView ? " (looking needs no token)" : "");
     return fit ? 0 : 1;
 }
 
@@ -154,7 +205,16 @@ int run(const std::string& configPath) {
     report(config);
     journalProblems(journal, config);
     Shop shop(clock, journal, makeLinePort);
+    // Queued sends are kept beside the state file and survive a restart.
+    web::QueueStore queue(config.service.stateFile + ".queue");
+    if (fbx::Status st = queue.load(); !st.isOk())
+        journalService(journal, "queue not read", queue.path(), st.message());
+    shop.setQueue(&queue);
     shop.apply(config);
+    web::WebService web(shop, queue, journal, clock);
+    web.apply(config.web);
+    LoopEvents events(signalFd);
+    events.watchWeb(web.fd());
     std::fprintf(stderr, "ferobrixlan-server: %zu machines from %s, journal %s\n",
                  config.machines.size(), configPath.c_str(), journal.path().c_str());
 
@@ -192,9 +252,14 @@ int run(const std::string& configPath) {
         }
         if (stopBy >= 0 && (shop.stopped() || now >= stopBy)) break;
 
-        const short events = shop.runOnce(signalFd, static_cast<int>(nextState - now));
-        printRecent(journal);
-        if (!(events & POLLIN)) continue;
+        std::int64_t wait = nextState - now;
+        if (const std::int64_t webWait = web.timeoutMs(); webWait >= 0)
+            wait = std::min(wait, webWait);
+        const short ready =
+            shop.runOnce(events.fd(), static_cast<int>(std::max<std::int64_t>(0, wait)));
+        web.run();
+        printRecent(journal, &web);
+        if (!(ready & POLLIN)) continue;
         signalfd_siginfo info;
         while (read(signalFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
             if (info.ssi_signo == SIGHUP && stopBy < 0) {
@@ -217,6 +282,8 @@ int run(const std::string& configPath) {
                 journalProblems(journal, fresh);
                 journalService(journal, "reloaded", configPath);
                 shop.apply(fresh);
+                web.apply(fresh.web);
+                events.watchWeb(web.fd());
                 nextState = 0;
             } else if (info.ssi_signo != SIGHUP && stopBy < 0) {
                 shop.terminate();
@@ -224,7 +291,7 @@ int run(const std::string& configPath) {
             }
         }
     }
-    printRecent(journal);
+    printRecent(journal, &web);
     writeState();
     journalService(journal, "stopped", "");
     printRecent(journal);
@@ -247,6 +314,8 @@ int main(int argc, char** argv) {
             wantStatus = true;
         } else if (arg == "--check") {
             wantCheck = true;
+        } else if (arg == "--make-token" && i + 1 < argc) {
+            return makeToken(argv[++i]);
         } else if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
             return 0;
