@@ -45,14 +45,14 @@ class ManPages(unittest.TestCase):
 
     def test_every_documented_key_is_known_to_the_service(self):
         text = rendered("shop.ini.5")[0]
-        service = text[text.index("THE SERVICE SECTION"):text.index("A MACHINE'S SECTION")]
-        machine = text[text.index("A MACHINE'S SECTION"):text.index("EXAMPLE")]
+        bounds = ["THE SERVICE SECTION", "THE WEB SECTION", "A MACHINE'S SECTION", "EXAMPLE"]
         ini = ""
-        for name, part in (("service", service), ("mill", machine)):
-            keys = [k for pair in re.findall(r"^ +(\w+)(?: \.\.\. (\w+))? = ", part, re.M)
+        for n, name in enumerate(("service", "web", "mill")):
+            part = text[text.index(bounds[n]):text.index(bounds[n + 1])]
+            keys = [k for pair in re.findall(r"^ +([\w-]+)(?: \.\.\. ([\w-]+))? = ", part, re.M)
                     for k in pair if k]
             ini += "[%s]\n" % name + "".join("%s = ?\n" % k for k in keys)
-        self.assertEqual(ini.count("\n"), 18, ini)
+        self.assertEqual(ini.count("\n"), 24, ini)
         with tempfile.TemporaryDirectory() as d:
             path = os.path.join(d, "shop.ini")
             with open(path, "w") as f:

@@ -157,14 +157,16 @@ int check(const std::string& configPath) {
     bool fit = config.readable;
     for (const ConfigProblem& p : config.problems) fit = fit && p.kind == ConfigProblem::Kind::Warning;
     for (const MachineConfig& m : config.machines) {
-        const bool clean = std::none_of(config.problems.begin(), config.problems.end(),
-                                        [&](const ConfigProblem& p) { return p.section == m.name; });
+        bool warned = false, unfit = false;
+        for (const ConfigProblem& p : config.problems) {
+            if (p.section != m.name) continue;
+            (p.kind == ConfigProblem::Kind::Warning ? warned : unfit) = true;
+        }
         std::printf("[%s] %s: %s\n", m.name.c_str(), m.port.c_str(),
-                    clean ? "ready to start" : "starts, but see above");
+                    unfit    ? "starts, but cannot work as it should (see above)"
+                    : warned ? "ready to start (see the warning above)"
+                             : "ready to start");
     }
-    if (config.web.enabled)
-        std::printf("[web] %s:%d: ready to listen%s\n", config.web.address.c_str(), config.web.port,
-                    config.web.openView ? " (looking needs no token)" : "");
     return fit ? 0 : 1;
 }
 
