@@ -1,5 +1,6 @@
 #include "EditorWindow.h"
 
+#include <Qsci/qsciscintilla.h>
 #include <QAction>
 #include <QCloseEvent>
 #include <QElapsedTimer>
@@ -14,10 +15,11 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
-#include <Qsci/qsciscintilla.h>
 #include <algorithm>
+#include <vector>
 
 #include "AppContext.h"
+#include "Desktop.h"
 #include "EditorImages.h"
 #include "GcodeLexer.h"
 #include "Look.h"
@@ -117,7 +119,6 @@ EditorWindow::EditorWindow(AppContext& app, QWidget* parent) : QMainWindow(paren
     setObjectName("Form7");
     setWindowTitle("Editor");
     setAttribute(Qt::WA_DeleteOnClose);
-    resize(twips(12000, this), twips(9000, this));
 
     m_text = new QsciScintilla;
     m_text->setObjectName("Ric0");
@@ -181,14 +182,9 @@ EditorWindow::EditorWindow(AppContext& app, QWidget* parent) : QMainWindow(paren
     m_searchTimer->setSingleShot(true);
     connect(m_searchTimer, &QTimer::timeout, this, &EditorWindow::SearchStep);
 
-    m_snapshotTimer = new QTimer(this);
-    m_snapshotTimer->setObjectName("Timer4");
-    m_snapshotTimer->setInterval(10);
-    m_snapshotTimer->setSingleShot(true);
-    connect(m_snapshotTimer, &QTimer::timeout, this, &EditorWindow::TakeSearchSnapshot);
-
     m_text->SendScintilla(Sci::SCI_GOTOPOS, 0UL);
     UpdateStatusLabels();
+    placeWindow(this, QSize(twips(12000, this), twips(9000, this)), QStringLiteral("editor"));
     m_openTimer->start();
 }
 
@@ -245,6 +241,13 @@ void EditorWindow::BuildToolbar() {
 
     // F3 searches on for the search dialog's word, in the editor and in the
     // dialog alike; without the dialog it opens it.
+    // Ctrl+W closes the window, asking about unsaved edits as closing does.
+    auto* closeAction = new QAction(this);
+    closeAction->setObjectName("closeEditor");
+    closeAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_W));
+    addAction(closeAction);
+    connect(closeAction, &QAction::triggered, this, &QWidget::close);
+
     m_findNext = new QAction(this);
     m_findNext->setObjectName("findNext");
     m_findNext->setShortcut(QKeySequence(Qt::Key_F3));
@@ -417,8 +420,10 @@ bool EditorWindow::SaveToChosenFile() {
         m.buttons = Buttons::OkCancel;
         if (ask(this, m) != Answer::Ok) return false;
     }
+    // A line end goes after the text unless it already ends with one, so
+    // that a file saved again without an edit stays as it was.
     std::string bytes = programText();
-    bytes += "\r\n";
+    if (bytes.empty() || (bytes.back() != '\n' && bytes.back() != '\r')) bytes += "\r\n";
     // Written beside the file and renamed over it, so that a failed write
     // (a full disk) leaves the old program as it was.
     QSaveFile file(name);
@@ -450,12 +455,15 @@ void EditorWindow::PrintProgram() {
     long to = m_text->SendScintilla(Sci::SCI_GETSELECTIONEND);
     const bool hasSelection = to > from;
     QPrinter printer(QPrinter::HighResolution);
-    // The print dialog proposes "<docName without extension>.pdf" for a
-    // PDF file: the name alone, not the whole path.
-    printer.setDocName(m_fileName.isEmpty() ? QStringLiteral("Editor")
-                                            : QFileInfo(m_fileName).fileName());
+    const QFileInfo file(m_fileName);
+    printer.setDocName(m_fileName.isEmpty() ? QStringLiteral("Editor") : file.fileName());
+    printer.setPageMargins(QMarginsF(15, 15, 15, 15), QPageLayout::Millimeter);
     printer.setPrintRange(hasSelection ? QPrinter::Selection : QPrinter::AllPages);
-    if (!prompts().preparePrinter(this, printer, "print", hasSelection)) return;
+    // A PDF goes beside the program, named after it.
+    const QString pdf = m_fileName.isEmpty()
+                            ? QString()
+                            : file.absolutePath() + '/' + file.completeBaseName() + ".pdf";
+    if (!prompts().preparePrinter(this, printer, "print", hasSelection, pdf)) return;
     if (!hasSelection || printer.printRange() != QPrinter::Selection) {
         from = 0;
         to = m_text->SendScintilla(Sci::SCI_GETLENGTH);
@@ -469,13 +477,26 @@ void EditorWindow::PrintProgram() {
     m_text->SendScintilla(Sci::SCI_SETPRINTCOLOURMODE, static_cast<long>(Sci::SC_PRINT_COLOURONWHITE));
     m_text->SendScintilla(Sci::SCI_SETPRINTWRAPMODE, static_cast<long>(Sci::SC_WRAP_WORD));
     m_text->SendScintilla(Sci::SCI_SETPRINTMAGNIFICATION, 0L);
-    const QRect area(0, 0, printer.width(), printer.height());
-    long position = from;
-    while (position < to) {
-        long next = m_text->SendScintilla(Sci::SCI_FORMATRANGE, 1UL, &painter, area, position, to);
+    // Each page's text above a footer with its number: the pages are
+    // measured first, for their count.
+    const QFont footerFont = systemFont(9);
+    const int footer = QFontMetrics(footerFont, &printer).height() * 2;
+    const QRect area(0, 0, printer.width(), printer.height() - footer);
+    std::vector<long> pages;
+    for (long position = from; position < to;) {
+        pages.push_back(position);
+        const long next =
+            m_text->SendScintilla(Sci::SCI_FORMATRANGE, 0UL, &painter, area, position, to);
         if (next <= position) break;  // a page that takes nothing would repeat forever
         position = next;
-        if (position < to) printer.newPage();
+    }
+    for (std::size_t page = 0; page < pages.size(); ++page) {
+        if (page > 0) printer.newPage();
+        m_text->SendScintilla(Sci::SCI_FORMATRANGE, 1UL, &painter, area, pages[page], to);
+        painter.setFont(footerFont);
+        painter.setPen(Qt::black);
+        painter.drawText(QRect(0, area.height(), area.width(), footer), Qt::AlignCenter,
+                         QStringLiteral("Page %1 of %2").arg(page + 1).arg(pages.size()));
     }
     painter.end();
 }
@@ -605,18 +626,19 @@ void EditorWindow::ShowSearchDialog() {
     connect(m_searchDialog, &SearchDialog::wordChanged, this, [this] { m_search.Restart(); });
     m_search.Restart();
     m_searchDialog->show();
-    m_snapshotTimer->start();
-}
-
-void EditorWindow::TakeSearchSnapshot() {
-    m_snapshotTimer->stop();
-    m_search = editor::TextSearch(programText());
 }
 
 void EditorWindow::SearchStep() {
     m_text->setFocus();
     m_searchTimer->stop();
-    std::optional<editor::SearchHit> hit = m_search.SearchStep(m_searchWord);
+    // The text as it is now; a search under way goes on from the caret, which
+    // after a hit stands at its end unless the operator moved it or typed.
+    m_search.ContinueAt(static_cast<std::size_t>(m_text->SendScintilla(Sci::SCI_GETCURRENTPOS)));
+    const long length = m_text->SendScintilla(Sci::SCI_GETLENGTH);
+    const auto* bytes =
+        static_cast<const char*>(m_text->SendScintillaPtrResult(Sci::SCI_GETCHARACTERPOINTER));
+    std::optional<editor::SearchHit> hit = m_search.SearchStep(
+        std::string_view(bytes, static_cast<std::size_t>(length)), m_searchWord);
     if (!hit) {
         Message m;
         m.text = "Data end";

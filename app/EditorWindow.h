@@ -28,9 +28,12 @@ class SearchDialog;
 //
 // Typed edits are never dropped unasked: while the text differs from the one
 // opened or last saved, the caption carries a leading "*", and closing the
-// window, or opening another file, first asks "Save changes to NAME?" (Save,
-// Discard, Cancel). Save that does not end with the file written keeps the
-// window and its text.
+// window (Ctrl+W), or opening another file, first asks "Save changes to
+// NAME?" (Save, Discard, Cancel). Save that does not end with the file written
+// keeps the window and its text.
+//
+// The search runs on the text as it is at each step, and goes on from the
+// caret (F3 as well).
 //
 // The text area (Ric0) holds the program as 8-bit bytes: every byte a file
 // holds, NUL included, is loaded and saved unchanged; bytes above 127 are
@@ -72,7 +75,7 @@ public:
     // True while a file loads or the numbering pass runs.
     bool isBusy() const { return m_busy; }
     // The bytes of the text area, as they would be saved (without the CR LF
-    // saving adds).
+    // saving adds to a text that does not end with a line end).
     std::string programText() const;
     // Replaces the whole text (not undoable).
     void setProgramText(std::string_view bytes);
@@ -104,8 +107,7 @@ private:
     void FinishNumbering(bool refused);
     void AppendBytes(std::string_view bytes);
 
-    void TakeSearchSnapshot();  // Timer4
-    void SearchStep();          // Timer3
+    void SearchStep();  // Timer3
 
     AppContext& m_app;
     QString m_fileName;
@@ -118,7 +120,6 @@ private:
     QLabel* m_notice = nullptr;        // Label4
     QTimer* m_openTimer = nullptr;     // Timer2
     QTimer* m_searchTimer = nullptr;   // Timer3
-    QTimer* m_snapshotTimer = nullptr; // Timer4
     QTimer* m_workTimer = nullptr;     // drives loading and numbering slices
     bool m_busy = false;
 

@@ -5,6 +5,7 @@
 
 #include "AppContext.h"
 #include "DataFiles.h"
+#include "Desktop.h"
 #include "Look.h"
 
 namespace fbx::ui {
@@ -12,7 +13,7 @@ namespace fbx::ui {
 InstructionWindow::InstructionWindow(const AppContext& app, QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("Form8"));
     setWindowTitle(QStringLiteral("Instruction"));
-    resize(twips(6870, this), twips(5100, this));
+    placeWindow(this, QSize(twips(6870, this), twips(5100, this)), QStringLiteral("instruction"));
 
     m_text = new QPlainTextEdit(this);
     m_text->setObjectName(QStringLiteral("Text1"));

@@ -3,9 +3,12 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDropEvent>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QPixmap>
 #include <QProcess>
 #include <QScreen>
@@ -13,6 +16,7 @@
 
 #include "AboutWindow.h"
 #include "DataFiles.h"
+#include "Desktop.h"
 #include "InstructionWindow.h"
 #include "LocalText.h"
 #include "Look.h"
@@ -51,6 +55,7 @@ MainWindow::MainWindow(MainCommands commands, const QString& startDir, QWidget* 
     : QMainWindow(parent), m_commands(std::move(commands)) {
     setObjectName(QStringLiteral("form1"));
     setWindowTitle(bannerTitle());
+    setAcceptDrops(true);
 
     // The welcome box of a first run comes before the window shows.
     RunStartup(m_app, localBytes(startDir), nullptr);
@@ -103,13 +108,18 @@ void MainWindow::buildMenus() {
     connect(addEntry(work, "Reveice", "&Receive", Qt::Key_F2), &QAction::triggered, this, [this] {
         if (m_commands.receive) m_commands.receive(this, m_app);
     });
+    QMenu* recent = work->addMenu(QStringLiteral("Recent &programs"));
+    recent->setObjectName(QStringLiteral("recentPrograms"));
+    connect(recent, &QMenu::aboutToShow, this, [this, recent] { fillRecentPrograms(recent); });
     addSeparator(work, "seprator");
     connect(addEntry(work, "Edit", "&Editor", Qt::Key_F3), &QAction::triggered, this,
             &MainWindow::startOutsideEditor);
     addSeparator(work, "sepretor");
-    // Quit's key: Ctrl+Q, the desktop's usual key for ending a program.
-    connect(addEntry(work, "Exit", "&Quit", QKeySequence(Qt::CTRL | Qt::Key_Q)),
-            &QAction::triggered, this, &MainWindow::quit);
+    // Quit's key: Ctrl+Q, the desktop's usual key for ending a program; it
+    // acts in the editor window too.
+    QAction* exit = addEntry(work, "Exit", "&Quit", QKeySequence(Qt::CTRL | Qt::Key_Q));
+    exit->setShortcutContext(Qt::ApplicationShortcut);
+    connect(exit, &QAction::triggered, this, &MainWindow::quit);
 
     QMenu* setting = bar->addMenu(QStringLiteral("&Setting"));
     setting->setObjectName(QStringLiteral("Setting"));
@@ -136,6 +146,34 @@ void MainWindow::buildMenus() {
     QAction* talk = bar->addAction(QStringLiteral("&Instruction"));
     talk->setObjectName(QStringLiteral("Talk"));
     connect(talk, &QAction::triggered, this, &MainWindow::openInstructionWindow);
+}
+
+void MainWindow::fillRecentPrograms(QMenu* menu) {
+    menu->clear();
+    const QStringList programs = recentPrograms();
+    for (int i = 0; i < programs.size(); ++i) {
+        QAction* entry = menu->addAction(QStringLiteral("&%1 %2").arg(i + 1).arg(programs[i]));
+        connect(entry, &QAction::triggered, this, [this, path = programs[i]] {
+            if (m_commands.sendFile) m_commands.sendFile(this, m_app, path);
+        });
+    }
+    if (programs.isEmpty()) menu->addAction(QStringLiteral("(none yet)"))->setEnabled(false);
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* e) {
+    const QList<QUrl> urls = e->mimeData()->urls();
+    if (urls.size() == 1 && urls[0].isLocalFile() && QFileInfo(urls[0].toLocalFile()).isFile())
+        e->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* e) {
+    const QString path = e->mimeData()->urls().value(0).toLocalFile();
+    e->acceptProposedAction();
+    // Offered once the drop is over, so that the dragging program is not
+    // held while the transfer window is open.
+    QTimer::singleShot(0, this, [this, path] {
+        if (m_commands.sendFile) m_commands.sendFile(this, m_app, path);
+    });
 }
 
 void MainWindow::showStatusLine() {

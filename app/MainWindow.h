@@ -19,6 +19,9 @@ namespace fbx::ui {
 struct MainCommands {
     std::function<void(QWidget* mainWindow, AppContext&)> send;     // Work > Send (F1)
     std::function<void(QWidget* mainWindow, AppContext&)> receive;  // Work > Receive (F2)
+    // A program named already (a recent one, or one dropped on the window)
+    // offered for sending.
+    std::function<void(QWidget* mainWindow, AppContext&, const QString& path)> sendFile;
     // Setting > Editor: makes and shows the built-in editor window (modeless),
     // which sets editorOpen back to 0 when it goes.
     std::function<QWidget*(AppContext&)> openEditor;
@@ -27,8 +30,12 @@ struct MainCommands {
 // The first window: banner title, animated picture, the status line of the
 // communication settings and the menu bar that reaches every other window.
 // Constructing it runs the start-up (Startup.h) in startDir; it owns the
-// process-wide AppContext. Closing it ends the program at once, unless the
-// editor window holds unsaved edits and the operator keeps them.
+// process-wide AppContext. Closing it, or Ctrl+Q in any window of the program
+// but a modal one, ends the program at once, unless the editor window holds
+// unsaved edits and the operator keeps them.
+//
+// Work > Recent programs lists the programs sent last; a program file
+// dropped on the window is offered for sending as they are.
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
@@ -56,9 +63,12 @@ protected:
     bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void buildMenus();
+    void fillRecentPrograms(QMenu* menu);
     void layOut();
     void startOutsideEditor();
     void openBuiltInEditor();

@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -13,11 +14,13 @@
 #include <QSignalBlocker>
 #include <QStorageInfo>
 #include <QStyle>
+#include <QStyledItemDelegate>
 #include <algorithm>
 #include <filesystem>
 
 #include "AppContext.h"
 #include "ConfigFile.h"
+#include "Desktop.h"
 #include "LocalText.h"
 #include "Look.h"
 #include "ProTool.h"
@@ -30,7 +33,22 @@ namespace fbx::ui {
 namespace {
 
 constexpr int kPathRole = Qt::UserRole;
+constexpr int kDepthRole = Qt::UserRole + 1;
 constexpr qint64 kLargestConfiguration = 1 << 20;
+
+// Draws the directory list's entries indented by their depth, so that their
+// texts are the bare names: typing a name jumps to it.
+class IndentByDepth : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        QStyleOptionViewItem indented = option;
+        indented.rect.setLeft(option.rect.left() + index.data(kDepthRole).toInt() *
+                                                       option.fontMetrics.horizontalAdvance("  "));
+        QStyledItemDelegate::paint(painter, indented, index);
+    }
+};
 
 struct Listing {
     QStringList dirs;
@@ -124,9 +142,14 @@ PathDialog::PathDialog(AppContext& app, PathDialogMode mode, QWidget* parent)
     sureButton->setFont(bold);
     sureButton->setAutoDefault(false);
     place(sureButton, 1560, 120, 1695, 375);
+    auto* cancelButton = new QPushButton(QStringLiteral("Cancel"), this);
+    cancelButton->setObjectName(QStringLiteral("cancel"));
+    cancelButton->setAutoDefault(false);
+    place(cancelButton, 3360, 120, 1455, 375);
 
     m_dirs = new QListWidget(this);
     m_dirs->setObjectName(QStringLiteral("Dir1"));
+    m_dirs->setItemDelegate(new IndentByDepth(m_dirs));
     place(m_dirs, 120, 600, 2295, 1770);
 
     m_files = new QListWidget(this);
@@ -166,6 +189,7 @@ PathDialog::PathDialog(AppContext& app, PathDialogMode mode, QWidget* parent)
     m_pathField->setVisible(m_choice.showsPathField());
 
     connect(sureButton, &QPushButton::clicked, this, &PathDialog::sure);
+    connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
     connect(m_drives, &QComboBox::activated, this, &PathDialog::chooseDrive);
     connect(m_dirs, &QListWidget::itemActivated, this,
             [this](QListWidgetItem* item) { openDirectory(item->data(kPathRole).toString()); });
@@ -180,6 +204,10 @@ PathDialog::PathDialog(AppContext& app, PathDialogMode mode, QWidget* parent)
     selectDriveOf(start);
     showDirectory(start);
     showChoice();
+}
+
+void PathDialog::keyPressEvent(QKeyEvent* event) {
+    if (!pressFocusedButton(this, event)) QDialog::keyPressEvent(event);
 }
 
 void PathDialog::fillDrives() {
@@ -225,8 +253,9 @@ bool PathDialog::showDirectory(const QString& dir) {
     const QStringList parts = m_dir.split('/', Qt::SkipEmptyParts);
     QString path = QStringLiteral("/");
     auto addDir = [this](const QIcon& icon, const QString& text, const QString& target, int depth) {
-        auto* item = new QListWidgetItem(icon, QString(depth * 2, ' ') + text, m_dirs);
+        auto* item = new QListWidgetItem(icon, text, m_dirs);
         item->setData(kPathRole, target);
+        item->setData(kDepthRole, depth);
         return item;
     };
     QListWidgetItem* current = addDir(open, path, path, 0);

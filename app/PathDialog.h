@@ -18,8 +18,10 @@ struct AppContext;
 // file to save the configuration to, or the file to restore it from. Drive,
 // directory and file lists start at the process's current directory; "Sure"
 // applies the mode and closes, or complains and stays open. Closing it any
-// other way applies nothing. The drive list holds the filesystem roots: "/"
-// and every mounted volume.
+// other way (Cancel, Esc) applies nothing. The drive list holds the filesystem
+// roots: "/" and every mounted volume. Enter presses the focused button; in
+// the directory list it opens the highlighted directory, and typing a name
+// jumps to it.
 class PathDialog : public QDialog {
     Q_OBJECT
 public:
@@ -33,6 +35,9 @@ signals:
     // A restored configuration is in force and ProTool has run: the status
     // line is due.
     void proToolRan();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void fillDrives();

@@ -1,7 +1,8 @@
 #include "ProgramBox.h"
 
-#include <QTimer>
 #include <Qsci/qsciscintillabase.h>
+#include <QKeyEvent>
+#include <QTimer>
 #include <algorithm>
 
 #include "Look.h"
@@ -21,6 +22,7 @@ ProgramBox::ProgramBox(QWidget* parent) : QsciScintilla(parent) {
     setMarginWidth(0, 0);
     setMarginWidth(1, 0);
     setWrapMode(QsciScintilla::WrapNone);
+    setEolMode(QsciScintilla::EolWindows);
     SendScintilla(Sci::SCI_SETSCROLLWIDTHTRACKING, 1L);
     // Only the notices sent before a change: those after it make the text
     // area count characters from the start of the text for its accessibility
@@ -79,7 +81,38 @@ void ProgramBox::updateReadOnly() {
         SendScintilla(Sci::SCI_SETREADONLY, readOnly ? 1L : 0L);
 }
 
+bool ProgramBox::event(QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const bool tab = key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab;
+        if (tab && !(key->modifiers() & (Qt::AltModifier | Qt::MetaModifier))) {
+            QWidget::focusNextPrevChild(key->key() == Qt::Key_Tab &&
+                                        !(key->modifiers() & Qt::ShiftModifier));
+            return true;
+        }
+    }
+    return QsciScintilla::event(event);
+}
+
+bool ProgramBox::viewportEvent(QEvent* event) {
+    if (event->type() == QEvent::Resize) {
+        const int row = static_cast<int>(SendScintilla(Sci::SCI_TEXTHEIGHT, 0UL));
+        const int rest = row > 0 ? (viewport()->height() + m_rowRest) % row : 0;
+        if (rest != m_rowRest) {
+            m_rowRest = rest;
+            setViewportMargins(0, 0, 0, rest);  // resizes the text area again
+        }
+    }
+    return QsciScintilla::viewportEvent(event);
+}
+
 void ProgramBox::keyPressEvent(QKeyEvent* event) {
+    // Alt with a letter is a button's key: it never types into the program.
+    if ((event->modifiers() & Qt::AltModifier) && !event->text().isEmpty() &&
+        event->text().at(0).isPrint()) {
+        event->ignore();
+        return;
+    }
     // The caret may have moved since the last repaint: decide now.
     updateReadOnly();
     QsciScintilla::keyPressEvent(event);

@@ -13,6 +13,11 @@ namespace fbx::ui {
 // `gate` as one replacement of the changed region; a refused edit is undone
 // in the box, whatever made it (a typed key, Backspace, Delete, paste, cut,
 // drop, undo), so the box always shows exactly the text being sent.
+//
+// Keys that move the focus never change the program: Tab, Shift+Tab and
+// Ctrl+Tab go to the next or previous control, and Alt with a letter reaches
+// the window's buttons instead of typing. Enter types CR LF. The box shows
+// whole rows only: its text area is a whole number of rows high.
 class ProgramBox : public QsciScintilla {
     Q_OBJECT
 public:
@@ -47,6 +52,8 @@ public:
     int refusedEdits() const { return m_refused; }
 
 protected:
+    bool event(QEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void inputMethodEvent(QInputMethodEvent* event) override;
 
@@ -61,6 +68,7 @@ private:
     std::int64_t m_batchStart = 0;   // no change before this position
     std::int64_t m_batchSuffix = 0;  // no change in this many last characters
     int m_refused = 0;
+    int m_rowRest = 0;  // pixels under the last whole row, left out of the text area
 };
 
 }  // namespace fbx::ui

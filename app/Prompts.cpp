@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
@@ -81,10 +82,10 @@ public:
         return chosen(dialog);
     }
 
-    bool preparePrinter(QWidget* parent, QPrinter& printer, const QString& title,
-                        bool hasSelection) override {
+    bool preparePrinter(QWidget* parent, QPrinter& printer, const QString& title, bool hasSelection,
+                        const QString& pdfName) override {
         QPrintDialog dialog(&printer, parent);
-        setUpPrintDialog(dialog, title, hasSelection);
+        setUpPrintDialog(dialog, title, hasSelection, pdfName);
         return dialog.exec() == QDialog::Accepted;
     }
 
@@ -114,8 +115,15 @@ QString saveFileName(QWidget* parent, const FileQuestion& q) {
     return prompts().saveFileName(parent, q);
 }
 
-void setUpPrintDialog(QPrintDialog& dialog, const QString& title, bool hasSelection) {
+void setUpPrintDialog(QPrintDialog& dialog, const QString& title, bool hasSelection,
+                      const QString& pdfName) {
     dialog.setWindowTitle(title);
+    // The dialog's own proposal is a name in the current directory; the
+    // field is the one of the dialog Qt draws itself (a desktop's own print
+    // dialog has none).
+    if (auto* file = dialog.findChild<QLineEdit*>(QStringLiteral("filename"));
+        file && !pdfName.isEmpty())
+        file->setText(pdfName);
     QAbstractPrintDialog::PrintDialogOptions options = QAbstractPrintDialog::PrintToFile |
                                                        QAbstractPrintDialog::PrintShowPageSize |
                                                        QAbstractPrintDialog::PrintCollateCopies;

@@ -31,8 +31,9 @@ public:
     virtual QString saveFileName(QWidget* parent, const FileQuestion& question) = 0;
     // Lets the operator choose the printer; false when cancelled.
     // hasSelection: the range offered is the selection, else all pages.
+    // pdfName: the file proposed for printing to a PDF file (none: empty).
     virtual bool preparePrinter(QWidget* parent, QPrinter& printer, const QString& title,
-                                bool hasSelection) = 0;
+                                bool hasSelection, const QString& pdfName) = 0;
 };
 
 // The handler in force (the real dialogs unless a test installed another).
@@ -48,8 +49,10 @@ QString saveFileName(QWidget* parent, const FileQuestion& question);
 
 // The print dialog as the real handler shows it: the title, the range offered
 // (the selection, else all pages; page numbers cannot be chosen) and printing
-// to a PDF file, which is there even on a machine without any printer.
-void setUpPrintDialog(QPrintDialog& dialog, const QString& title, bool hasSelection);
+// to a PDF file, which is there even on a machine without any printer, with
+// pdfName proposed as its file when it is not empty.
+void setUpPrintDialog(QPrintDialog& dialog, const QString& title, bool hasSelection,
+                      const QString& pdfName = {});
 
 // A program's filter followed by "NC programs (*.nc *.tap *.cnc *.mpf *.txt)"
 // and "All files (*)".

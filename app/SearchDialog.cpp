@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "Desktop.h"
 #include "Look.h"
 #include "Prompts.h"
 
@@ -61,7 +62,7 @@ SearchDialog::SearchDialog(QWidget* editor) : QDialog(editor) {
     layout->addLayout(grid);
     layout->addWidget(m_context, 1);
     layout->addLayout(buttons);
-    resize(twips(6000, this), twips(4200, this));
+    placeWindow(this, QSize(twips(6000, this), twips(4200, this)), QStringLiteral("search"));
 
     connect(m_word, &QLineEdit::textChanged, this, [this] {
         m_search->setText("Search");

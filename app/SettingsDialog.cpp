@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <algorithm>
@@ -9,6 +10,7 @@
 
 #include "AppContext.h"
 #include "ConfigFile.h"
+#include "Desktop.h"
 #include "LocalText.h"
 #include "Look.h"
 #include "PortMap.h"
@@ -22,6 +24,18 @@ namespace {
 
 constexpr int kLabelWidth = 1215;
 constexpr int kRowHeight = 300;
+
+// The ports of the port map in startDir above the list's own "1" and "2",
+// in their order.
+QStringList furtherMappedPorts(const std::string& startDir) {
+    std::string text;
+    const std::string path = startDir + kPortMapFileName;
+    if (!readWholeFile(path, text).isOk()) return {};
+    QStringList ports;
+    for (const auto& [port, device] : parsePortMap(text, path, startDir).devices)
+        if (port > 2) ports << QString::number(port);
+    return ports;
+}
 
 }  // namespace
 
@@ -94,6 +108,7 @@ SettingsDialog::SettingsDialog(AppContext& app, QWidget* parent) : QDialog(paren
         list->setObjectName(QString::fromLatin1(choice.objectName));
         list->setEditable(false);
         for (const char* entry : choice.entries) list->addItem(QString::fromLatin1(entry));
+        if (choice.field == &Settings::port) list->addItems(furtherMappedPorts(m_app.programDir));
         const QString current = localText(m_app.settings.*choice.field);
         int index = list->findText(current, Qt::MatchExactly | Qt::MatchCaseSensitive);
         if (index < 0) {
@@ -137,6 +152,10 @@ SettingsDialog::SettingsDialog(AppContext& app, QWidget* parent) : QDialog(paren
     showPortDevice();
 
     setFixedSize(width, twips(4620, this));
+}
+
+void SettingsDialog::keyPressEvent(QKeyEvent* event) {
+    if (!pressFocusedButton(this, event)) QDialog::keyPressEvent(event);
 }
 
 void SettingsDialog::showPortDevice() {

@@ -22,9 +22,10 @@ struct AppContext;
 // A value that is not among a list's entries (a hand-edited file) is shown as
 // an extra entry at the end of that list, so that Confirm keeps it.
 //
-// Under the port list stands the device the chosen port maps to (the port
-// map of programDir, or FEROBRIXLAN_PORT<N>), so that the operator sees
-// which line a port number is.
+// The port list holds "1", "2", then every further port that the port map
+// of programDir names, in their order. Under it stands the device the chosen
+// port maps to (the port map, or FEROBRIXLAN_PORT<N>), so that the operator
+// sees which line a port number is. Enter presses the focused button.
 class SettingsDialog : public QDialog {
     Q_OBJECT
 public:
@@ -43,6 +44,9 @@ public:
 signals:
     // The settings changed and ProTool has run: the status line is due.
     void proToolRan();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void confirm();

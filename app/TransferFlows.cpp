@@ -5,6 +5,7 @@
 
 #include "AppContext.h"
 #include "ConfigFile.h"
+#include "Desktop.h"
 #include "Prompts.h"
 #include "ReceivedFile.h"
 #include "TransferTexts.h"
@@ -28,10 +29,14 @@ Message box(std::string text, std::string title, Buttons buttons, Icon icon) {
 }  // namespace
 
 void ChooseAndSendFile(QWidget* mainWindow, AppContext& app) {
+    SendFile(mainWindow, app, {});
+}
+
+void SendFile(QWidget* mainWindow, AppContext& app, const QString& named) {
     std::string fileText;
-    QString path;
-    for (;;) {
-        path = openFileName(mainWindow, {texts::kSend, "*.*", QString()});
+    QString path = named;
+    for (bool choose = path.isEmpty();; choose = true) {
+        if (choose) path = openFileName(mainWindow, {texts::kSend, "*.*", lastProgramFolder()});
         app.settings.lastFilePath = localPath(path);
         if (path.isEmpty()) return;
         fileText.clear();
@@ -50,14 +55,17 @@ void ChooseAndSendFile(QWidget* mainWindow, AppContext& app) {
                                 Icon::Stop)) == Answer::Cancel)
             return;
     }
+    rememberProgram(path);
     TransferWindow window(app, mainWindow);
     if (window.openSend(std::move(fileText), path)) window.exec();
 }
 
 void ReceiveToFile(QWidget* mainWindow, AppContext& app) {
-    QString path = saveFileName(mainWindow, {"Receive", withProgramFilters("*.txt"), QString()});
+    QString path =
+        saveFileName(mainWindow, {"Receive", withProgramFilters("*.txt"), lastProgramFolder()});
     app.settings.lastFilePath = localPath(path);
     if (path.isEmpty()) return;
+    rememberFolderOf(path);
     if (QFileInfo::exists(path) &&
         ask(mainWindow, box(std::string(texts::kRewrite) + "\r\n" + localPath(path),
                             texts::kSaveAs, Buttons::OkCancel, Icon::Question)) == Answer::Cancel)

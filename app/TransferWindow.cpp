@@ -13,6 +13,7 @@
 #include <climits>
 
 #include "AppContext.h"
+#include "Desktop.h"
 #include "EngineHost.h"
 #include "Look.h"
 #include "ProgramBox.h"
@@ -45,6 +46,21 @@ const char* lineColour(LineState state) {
     return "#b0b0b0";
 }
 
+// A button's caption with its first letter as the Alt key ("Keep on" is
+// Alt+K), so that the buttons are reached from anywhere in the window, the
+// program box included.
+QString buttonCaption(const std::string& text) {
+    QString caption = fromUtf8(text);
+    caption.replace('&', QStringLiteral("&&"));
+    for (qsizetype i = 0; i < caption.size(); ++i) {
+        if (caption[i].isLetter()) {
+            caption.insert(i, '&');
+            break;
+        }
+    }
+    return caption;
+}
+
 QLabel* valueLabel(const char* name, QWidget* parent) {
     auto* label = new QLabel(parent);
     label->setObjectName(name);
@@ -69,7 +85,6 @@ TransferWindow::~TransferWindow() {
 
 void TransferWindow::build() {
     setModal(true);
-    resize(twips(12000, this), twips(7800, this));
 
     m_label3 = new QLabel(this);
     m_label3->setObjectName("Label3");
@@ -144,9 +159,9 @@ void TransferWindow::build() {
 
     m_command1 = new QPushButton(this);
     m_command1->setObjectName("Command1");
-    m_command2 = new QPushButton(QStringLiteral("Quit"), this);
+    m_command2 = new QPushButton(buttonCaption("Quit"), this);
     m_command2->setObjectName("Command2");
-    m_command3 = new QPushButton(QStringLiteral("re-send"), this);
+    m_command3 = new QPushButton(buttonCaption("re-send"), this);
     m_command3->setObjectName("Command3");
     m_command3->hide();
     m_command3->setEnabled(false);
@@ -194,6 +209,7 @@ void TransferWindow::build() {
         m_text->clearHighlight();
         if (m_engine) m_engine->resendPressed();
     });
+    placeWindow(this, QSize(twips(12000, this), twips(7800, this)), QStringLiteral("transfer"));
 }
 
 bool TransferWindow::openPort() {
@@ -281,7 +297,8 @@ QWidget* TransferWindow::widgetFor(Element element) const {
 void TransferWindow::setText(Element element, const std::string& text) {
     QWidget* w = widgetFor(element);
     if (auto* label = qobject_cast<QLabel*>(w)) label->setText(fromUtf8(text));
-    else if (auto* button = qobject_cast<QPushButton*>(w)) button->setText(fromUtf8(text));
+    else if (auto* button = qobject_cast<QPushButton*>(w))
+        button->setText(buttonCaption(text));
 }
 
 void TransferWindow::setVisible(Element element, bool visible) {
@@ -397,9 +414,7 @@ void TransferWindow::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
         // Enter presses the button that has the focus (none is the default,
         // so that Enter elsewhere presses nothing).
-        if (auto* button = qobject_cast<QPushButton*>(focusWidget());
-            button && button->isVisible() && button->isEnabled())
-            button->click();
+        pressFocusedButton(this, event);
         event->accept();
         return;
     }

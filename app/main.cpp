@@ -42,6 +42,7 @@ int main(int argc, char* argv[]) {
     fbx::ui::MainCommands commands;
     commands.send = fbx::ui::ChooseAndSendFile;
     commands.receive = fbx::ui::ReceiveToFile;
+    commands.sendFile = fbx::ui::SendFile;
     commands.openEditor = [](fbx::ui::AppContext& app) -> QWidget* {
         auto* editor = new fbx::ui::EditorWindow(app);
         editor->show();

@@ -48,7 +48,9 @@ public:
         return path;
     }
     QString saveFileName(QWidget*, const fbx::ui::FileQuestion&) override { return {}; }
-    bool preparePrinter(QWidget*, QPrinter&, const QString&, bool) override { return false; }
+    bool preparePrinter(QWidget*, QPrinter&, const QString&, bool, const QString&) override {
+        return false;
+    }
 };
 
 // Reports the first paint of a widget that shows text.

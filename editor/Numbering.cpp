@@ -27,6 +27,15 @@ bool IsBlank(std::string_view line) {
     return first == last && line[first] == '\r';
 }
 
+// Only a "%" between spaces: the tape's start or end, which a control
+// rejects with a number in front.
+bool IsTapeMark(std::string_view line) {
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r' || line.back() == ' '))
+        line.remove_suffix(1);
+    const std::size_t first = line.find_first_not_of(' ');
+    return first != std::string_view::npos && line.substr(first) == "%";
+}
+
 // Looks in the whole lines of text[from, to) for one that starts with "N"
 // after optional spaces.
 bool FindNLine(std::string_view text, std::size_t from, std::size_t to, NWordCheck& check) {
@@ -105,7 +114,7 @@ bool NumberingPass::CheckBlock() {
 }
 
 void NumberingPass::NumberLine(std::string_view line) {
-    if (line.front() == '/' || IsBlank(line)) {
+    if (line.front() == '/' || IsBlank(line) || IsTapeMark(line)) {
         m_numberedText.append(line);
         return;
     }

@@ -20,8 +20,10 @@ namespace fbx::editor {
 //   - blank lines: empty or only spaces (32) before the line end (LF, CR LF,
 //     or the end of the text), which also covers programs with bare LF lines;
 //   - block-delete lines, whose very first character is "/" (" /X1" is a
-//     program line and is numbered).
-// Every other line is numbered, "%" lines included.
+//     program line and is numbered);
+//   - tape marks: a line of only "%", spaces around it allowed (a control
+//     takes "%" as the tape's start or end and refuses "N 1 %").
+// Every other line is numbered.
 //
 // After each numbered line the number grows by the interval, which is read
 // again for every line (so a change of the setting takes effect at the next

@@ -1,6 +1,6 @@
 #include "Search.h"
 
-#include <algorithm>
+#include <cstring>
 
 namespace fbx::editor {
 
@@ -12,23 +12,8 @@ std::string SearchWordOf(std::string_view typed) {
     return word;
 }
 
-TextSearch::TextSearch(std::string searchText) : m_text(std::move(searchText)) {}
-
-std::int64_t TextSearch::LineOf(std::size_t index) {
-    if (index < m_countedTo) {
-        m_countedTo = 0;
-        m_linesBefore = 0;
-    }
-    m_linesBefore += std::count(m_text.begin() + static_cast<std::ptrdiff_t>(m_countedTo),
-                                m_text.begin() + static_cast<std::ptrdiff_t>(index), '\n');
-    m_countedTo = index;
-    return m_linesBefore + 1;
-}
-
-std::optional<SearchHit> TextSearch::SearchStep(std::string_view word) {
-    std::string_view text = m_text;
-    std::size_t from = 0;
-    if (m_hitPosition > 0) from = static_cast<std::size_t>(m_hitPosition - 1) + word.size();
+std::optional<SearchHit> TextSearch::SearchStep(std::string_view text, std::string_view word) {
+    const std::size_t from = m_hitPosition > 0 ? m_next : 0;
     std::size_t found = word.empty() || from > text.size() ? std::string_view::npos
                                                            : text.find(word, from);
     if (found == std::string_view::npos) {
@@ -36,10 +21,14 @@ std::optional<SearchHit> TextSearch::SearchStep(std::string_view word) {
         return std::nullopt;
     }
     m_hitPosition = static_cast<std::int64_t>(found) + 1;
+    m_next = found + word.size();
 
     SearchHit hit;
     hit.hitPosition = m_hitPosition;
-    hit.line = LineOf(found);
+    hit.line = 1;
+    for (const char *at = text.data(), *end = at + found;
+         (at = static_cast<const char*>(std::memchr(at, '\n', end - at))) != nullptr; ++at)
+        ++hit.line;
 
     // Back to the start of the hit's line, then two more lines up.
     std::size_t start = found;

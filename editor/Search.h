@@ -22,38 +22,32 @@ struct SearchHit {
     std::string_view context;
 };
 
-// The search of the editor's search dialog, on a copy of the program text
-// taken when the dialog opens: later edits in the editor are not seen, and
-// positions refer to the copy. Lines end at LF (a CR in front of it belongs
-// to the line). The search is case-sensitive: the text is not changed, so an
-// upper-case word only finds upper-case text.
-//
-// Each step costs time in proportion to the text between the previous hit and
-// the new one (the line count is carried along), so stepping through a whole
-// program is linear in its size.
+// The search of the editor's search dialog. Each step looks in the text as
+// it is at that moment (the editor's own buffer, edits included), so that a
+// hit's position always refers to the text the operator sees. Lines end at LF
+// (a CR in front of it belongs to the line). The search is case-sensitive:
+// the text is not changed, so an upper-case word only finds upper-case text.
 class TextSearch {
 public:
-    explicit TextSearch(std::string searchText = {});
-
-    // Finds the next occurrence of word: from the start of the text for the
-    // first search (or after a miss or Restart), else right after the
-    // previous hit (occurrences never overlap). A miss returns nothing and
-    // sets hitPosition to 0, so that the next step starts at the top again.
-    std::optional<SearchHit> SearchStep(std::string_view word);
+    // Finds the next occurrence of word in text: from the start of the text
+    // for the first search (or after a miss or Restart), else from the index
+    // set by ContinueAt, or right after the previous hit (occurrences never
+    // overlap). A miss returns nothing and sets hitPosition to 0, so that the
+    // next step starts at the top again. The line of a hit is counted afresh
+    // in the text given, in time proportional to the hit's position.
+    std::optional<SearchHit> SearchStep(std::string_view text, std::string_view word);
 
     // The next step starts at the beginning (the word was changed).
     void Restart() { m_hitPosition = 0; }
+    // A search under way goes on from this 0-based index of the text (the
+    // caret) instead of right after its previous hit.
+    void ContinueAt(std::size_t index) { m_next = index; }
 
     std::int64_t hitPosition() const { return m_hitPosition; }
-    const std::string& searchText() const { return m_text; }
 
 private:
-    std::int64_t LineOf(std::size_t index);
-
-    std::string m_text;
     std::int64_t m_hitPosition = 0;
-    std::size_t m_countedTo = 0;     // LFs are counted in [0, m_countedTo)
-    std::int64_t m_linesBefore = 0;  // ... and there are this many
+    std::size_t m_next = 0;  // where a step goes on after a hit
 };
 
 }  // namespace fbx::editor

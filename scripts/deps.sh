@@ -10,7 +10,7 @@ FBX_PACKAGES=(
     qt6-base-dev qt6-base-dev-tools libqt6printsupport6 libqt6dbus6 libgl-dev
     libqscintilla2-qt6-dev
     fonts-arphic-uming
-    socat minicom python3 python3-serial
+    socat minicom python3 python3-serial procps
     ser2net
     qemu-system-x86 busybox-static cpio
     xvfb xauth

@@ -34,10 +34,22 @@ void lookUp(const std::string& text, CodeTable table, T& code) {
     }
 }
 
+// A port number as the port map writes it: 1 to 9999, without leading zeros.
+bool portNumberOf(const std::string& text, std::int32_t& number) {
+    if (text.empty() || text.size() > 4 || text[0] == '0') return false;
+    std::int32_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + (c - '0');
+    }
+    number = value;
+    return true;
+}
+
 }  // namespace
 
 void ProTool(const Settings& s, SerialCodes& codes) {
-    lookUp(s.port, {{"1", 1}, {"2", 2}}, codes.portNumber);
+    portNumberOf(s.port, codes.portNumber);
     lookUp(s.baudRate, kBaudCodes, codes.baudCode);
     lookUp(s.parity, kParityCodes, codes.parityCode);
     lookUp(s.dataBits, kDataBitsCodes, codes.dataBitsCode);

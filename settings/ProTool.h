@@ -7,8 +7,10 @@
 namespace fbx {
 
 // Recomputes the serial codes from port, baudRate, parity, dataBits and
-// stopBits. A text that matches no row of the code table leaves its code as
-// it was (0 if it was never set).
+// stopBits. The port is its number, 1 to 9999 as the port map numbers ports
+// ("1", "2", "3" of a mapped device server). A text that matches no row of
+// the code table, or no port number, leaves its code as it was (0 if it was
+// never set).
 void ProTool(const Settings& settings, SerialCodes& codes);
 
 // The first line setting whose text the code table does not know, named for

@@ -30,20 +30,23 @@ std::string Program(int lines) {
 
 }  // namespace
 
-TEST(NumberLines, ProgramLinesGetNumbersBlankAndBlockDeleteLinesDoNot) {
+TEST(NumberLines, ProgramLinesGetNumbersBlankBlockDeleteAndTapeMarkLinesDoNot) {
     EXPECT_EQ(
-        Numbered("%\r\nO1234\r\nG00 X0\r\n\r\n    \r\n/M01\r\n /X1\r\nG01 X5 N5\r\nn7 G02\r\n%\r\n",
+        Numbered("%\r\nO1234\r\nG00 X0\r\n\r\n    \r\n/M01\r\n /X1\r\nG01 X5 N5\r\nn7 G02\r\n"
+                 "% (END)\r\n % \r\n%",
                  10),
-        "N 0 %\r\n"
-        "N 10 O1234\r\n"
-        "N 20 G00 X0\r\n"
+        "%\r\n"
+        "N 0 O1234\r\n"
+        "N 10 G00 X0\r\n"
         "\r\n"
         "    \r\n"
         "/M01\r\n"
-        "N 30  /X1\r\n"
-        "N 40 G01 X5 N5\r\n"
-        "N 50 n7 G02\r\n"
-        "N 60 %\r\n");
+        "N 20  /X1\r\n"
+        "N 30 G01 X5 N5\r\n"
+        "N 40 n7 G02\r\n"
+        "N 50 % (END)\r\n"
+        " % \r\n"
+        "%");
     // Bare LF line ends, spaces after the CR, a text that starts with a line
     // feed: blank lines all. A tab is no space.
     EXPECT_EQ(Numbered("\nG00\n\n   \nG01\n", 1), "\nN 0 G00\n\n   \nN 1 G01\n");
@@ -195,7 +198,7 @@ TEST(NumberCommand, WritesTheNumberedProgramOrRefusesItWithoutWritingAnything) {
     const std::string cli = std::string(FBX_CLI) + " number " + dir.file("p.nc");
     std::string out, copy;
     EXPECT_EQ(Shell(cli + " --interval 5", out), 0);
-    EXPECT_EQ(out, "N 0 %\r\nN 5 G00 X0\r\n\r\n/M01\r\nN 10 M30");
+    EXPECT_EQ(out, "%\r\nN 0 G00 X0\r\n\r\n/M01\r\nN 5 M30");
     EXPECT_EQ(Shell(cli + " --interval 5 -o " + dir.file("p.nc"), copy), 0);  // onto itself
     EXPECT_EQ(test::fileBytes(dir.file("p.nc")), out);
     for (const char* bad : {" --interval 0", " --interval x1", ".missing --interval 1"})
@@ -204,7 +207,7 @@ TEST(NumberCommand, WritesTheNumberedProgramOrRefusesItWithoutWritingAnything) {
     // p.nc is numbered now: refused, and out.nc never made.
     EXPECT_EQ(Shell(cli + " --interval 1 -o " + dir.file("out.nc") + " 2>&1", copy), 1);
     EXPECT_NE(
-        copy.find("Beqinning of line N \r\nserial number can't set up\r\nN位於0\r\nN 0 %\r\n"),
+        copy.find("Beqinning of line N \r\nserial number can't set up\r\nN位於2\r\nN 0 G00 X0\r\n"),
         std::string::npos)
         << copy;
     EXPECT_EQ(test::fileBytes(dir.file("p.nc")), out);

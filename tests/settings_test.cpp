@@ -239,7 +239,7 @@ TEST(ProTool, UnmatchedTextsLeaveTheirCodes) {
     SerialCodes fresh;
     s.baudRate = "115200";
     s.parity = "E";
-    s.port = "3";
+    s.port = "COM3";  // no port number
     ProTool(s, fresh);
     EXPECT_EQ(fresh.baudCode, 0);
     EXPECT_EQ(fresh.parityCode, 0);

@@ -1,5 +1,3 @@
 if(TARGET fbx_transfer_window)
     fbx_add_qtest(transfer_window_test SOURCES transfer_window_test.cpp LIBS fbx_transfer_window)
-    target_compile_definitions(transfer_window_test PRIVATE
-        FBX_MACHINE="$<TARGET_FILE:ferobrixlan-machine>")
 endif()

@@ -1,371 +1,228 @@
-#include <QFile>
-#include <QLabel>
-#include <QProcess>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QtTest>
-#include <filesystem>
+#include <Qsci/qsciscintilla.h>
 
-#include "AppContext.h"
-#include "ConfigFile.h"
+#include "Desktop.h"
 #include "MemorySerialPort.h"
-#include "PosixSerialPort.h"
-#include "ProTool.h"
 #include "ProgramBox.h"
 #include "ReceivedFile.h"
 #include "RecordingPrompts.h"
 #include "SendEngine.h"
-#include "TempDir.h"
 #include "TransferFlows.h"
 #include "TransferWindow.h"
 
 using namespace fbx;
 using namespace fbx::ui;
+using Sci = QsciScintillaBase;
 
 namespace {
 
 std::string program(int lines) {
     std::string text = "%\r\nO2001\r\n";
     for (int i = 0; i < lines; ++i)
-        text += "N" + std::to_string(i) + " G01 X" + std::to_string(i % 300) + ".5 Y-2.25\r\n";
+        text += "N" + std::to_string(i) + " G01 X" + std::to_string(i) + "\r\n";
     return text + "M30\r\n%\r\n";
 }
 
-std::string readFile(const std::string& path) {
-    std::string text;
-    readWholeFile(path, text);
-    return text;
-}
-
 QString textOf(QWidget& w, const char* name) {
-    auto* label = w.findChild<QLabel*>(name);
-    if (label) return label->text();
-    auto* button = w.findChild<QPushButton*>(name);
-    return button ? button->text() : QString();
-}
-
-// waitForFinished() answers false for a process that has already ended.
-bool ended(QProcess& process) {
-    return process.state() == QProcess::NotRunning || process.waitForFinished(10000);
+    return w.findChild<QLabel*>(name)->text();
 }
 
 void click(QWidget& w, const char* name) {
-    auto* button = w.findChild<QPushButton*>(name);
-    QVERIFY(button);
-    QTest::mouseClick(button, Qt::LeftButton);
+    QTest::mouseClick(w.findChild<QPushButton*>(name), Qt::LeftButton);
 }
 
 }  // namespace
 
-class TransferWindowTest : public QObject {
+class TransferWindowTest : public QObject, test::WindowWorld {
     Q_OBJECT
 
-private:
-    test::TempDir m_dir;
-    AppContext m_app;
+    // The window's port, a memory port; its machine sends DC3 once what went
+    // out satisfies holdAt.
     MemorySerialPort* m_port = nullptr;
+    std::function<bool(const std::string&)> holdAt = [](const std::string&) { return false; };
 
-    void useMemoryPort(std::function<void(MemorySerialPort&)> setUp = {}) {
-        m_app.makePort = [this, setUp]() -> std::unique_ptr<SerialPort> {
-            auto port = std::make_unique<MemorySerialPort>();
-            m_port = port.get();
-            if (setUp) setUp(*port);
-            return port;
-        };
+    // A transfer window showing, active, ready to send text.
+    std::unique_ptr<TransferWindow> sending(const std::string& text, QWidget* parent = nullptr) {
+        auto window = std::make_unique<TransferWindow>(app, parent);
+        if (!window->openSend(text, "o2001.nc")) return nullptr;
+        window->show();
+        (void)QTest::qWaitForWindowActive(window.get());
+        return window;
     }
 
 private slots:
     void init() {
-        m_app.settings = Settings{};
-        ProTool(m_app.settings, m_app.codes);
-        m_port = nullptr;
-    }
-
-    void portErrorAtOpening() {
-        test::RecordingPrompts prompts;
-        useMemoryPort([](MemorySerialPort& p) { p.openResult = SIO_OPENFAIL; });
-        TransferWindow w(m_app);
-        QVERIFY(!w.openSend(program(3), "o2001.nc"));
-        QCOMPARE(prompts.texts(), std::vector<std::string>{"Port error"});
-        QCOMPARE(prompts.asked[0].title, std::string("System Warm"));
-        QCOMPARE(prompts.asked[0].icon, Icon::Stop);
-    }
-
-    void enterSendsAndEscInTheProgramBoxClosesAtOnce() {
-        test::RecordingPrompts prompts;
-        useMemoryPort([](MemorySerialPort& p) {
-            p.onPut = [&p](std::uint8_t) {
-                if (p.written.size() == 200) p.queueInput({19});  // the machine stops us
+        freshWorld();
+        app.makePort = [this]() -> std::unique_ptr<SerialPort> {
+            auto port = std::make_unique<MemorySerialPort>();
+            port->onPut = [this, p = port.get()](std::uint8_t) {
+                if (holdAt(p->written)) p->queueInput({19});
             };
-        });
-        TransferWindow w(m_app);
-        QVERIFY(w.openSend(program(100), "o2001.nc"));
-        w.show();
-        QVERIFY(QTest::qWaitForWindowActive(&w));
-        // Enter presses the focused button: "Send".
-        auto* send = w.findChild<QPushButton*>("Command1");
-        QCOMPARE(QApplication::focusWidget(), send);
-        QTest::keyClick(send, Qt::Key_Return);
+            m_port = port.get();
+            return port;
+        };
+    }
+
+    void enterSendsAndEscInTheProgramBoxQuits() {
+        holdAt = [](const std::string& out) { return out.size() == 200; };
+        auto w = sending(program(100));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);  // on "Send"
         QTRY_COMPARE(m_port->written.size(), size_t(200));
-        // The operator clicked into the program box to scroll it: Esc still
-        // quits from there.
-        QTest::mouseClick(w.textBox()->viewport(), Qt::LeftButton);
-        QCOMPARE(QApplication::focusWidget(), w.textBox());
-        QTest::keyClick(w.textBox(), Qt::Key_Escape);
-        QTRY_VERIFY_WITH_TIMEOUT(!w.isVisible(), 500);
-        QCOMPARE(w.engine()->outcome(), Outcome::Stopped);
-        QVERIFY(m_port->written.size() <= 201);
+        QTest::mouseClick(w->textBox()->viewport(), Qt::LeftButton);
+        QTest::keyClick(w->textBox(), Qt::Key_Escape);
+        QTRY_VERIFY_WITH_TIMEOUT(!w->isVisible(), 500);
+        QCOMPARE(w->engine()->outcome(), Outcome::Stopped);
     }
 
-    void aDncHoldTakesEditsOnlyAfterTheHeldLineWhoseHighlightGoesWithKeepOnAndResend() {
-        test::RecordingPrompts prompts;
-        m_app.settings.mode = "DNC";
-        m_app.settings.sendingEdit = 1;
-        useMemoryPort([](MemorySerialPort& p) {
-            p.onPut = [&p](std::uint8_t) {
-                if (p.written.ends_with("G01")) p.queueInput({19});  // in the first block
-            };
-        });
+    void aDncHoldTakesEditsOnlyAfterTheHeldLineAndFocusKeysChangeNothing() {
+        app.settings.mode = "DNC";
+        app.settings.sendingEdit = 1;
+        holdAt = [](const std::string& out) { return out.ends_with("G01"); };
         const std::string text = "G01 X1\r\nG02 X2\r\nG03 X3\r\nM30\r\n";
-        TransferWindow w(m_app);
-        QVERIFY(w.openSend(text, "o.nc"));
-        w.show();
+        auto window = sending(text);
+        TransferWindow& w = *window;
         auto* send = static_cast<SendEngine*>(w.engine());
         ProgramBox* box = w.textBox();
-        QCOMPARE(box->bytes(), text);
-        auto holdInTheFirstBlock = [&](bool byEsc) {
+        for (const char* holdBy : {"Esc", "Command2"}) {
             click(w, "Command1");
-            QCOMPARE(textOf(w, "Label3"), QString("Waiting Machine Receive Singnal"));
             m_port->queueInput({17});
             QTRY_VERIFY(m_port->written.ends_with("G01"));
-            if (byEsc)
-                QTest::keyClick(&w, Qt::Key_Escape);  // "hold on"
+            if (holdBy == std::string("Esc"))
+                QTest::keyClick(&w, Qt::Key_Escape);
             else
-                click(w, "Command2");
-            QCOMPARE(textOf(w, "Command1"), QString("Keep on"));
-            QCOMPARE(textOf(w, "Command2"), QString("Aband on"));
+                click(w, holdBy);
             m_port->queueInput({17});
             QTRY_VERIFY(send->holding());
             QCOMPARE(box->selectedText(), QString("G02 X2\r\n"));
-        };
-        holdInTheFirstBlock(true);
-        click(w, "Command3");  // "re-send"
-        QVERIFY(!box->hasSelectedText());
-        holdInTheFirstBlock(false);
-
+            if (holdBy == std::string("Esc")) click(w, "Command3");  // "re-send"
+            QCOMPARE(box->hasSelectedText(), holdBy != std::string("Esc"));
+        }
+        // Keys that move the focus leave the box and change nothing.
+        const std::pair<Qt::Key, Qt::KeyboardModifiers> focusKeys[] = {
+            {Qt::Key_Tab, Qt::NoModifier},
+            {Qt::Key_Backtab, Qt::ShiftModifier},
+            {Qt::Key_Tab, Qt::ControlModifier}};
+        for (auto [key, modifiers] : focusKeys) {
+            box->setFocus();
+            QTest::keyClick(box, key, modifiers);
+            QVERIFY(QApplication::focusWidget() != box);
+        }
         // Typing before the next unsent character is refused; after it, taken.
         box->setFocus();
-        box->SendScintilla(QsciScintillaBase::SCI_GOTOPOS, 3UL);
-        QTest::keyClicks(box, "Q");
-        box->SendScintilla(QsciScintillaBase::SCI_GOTOPOS, 8UL);
-        QTest::keyClick(box, Qt::Key_Delete);  // the "G" the send goes on with
-        box->settle();
-        QCOMPARE(send->sendBuffer(), text);
-        box->SendScintilla(QsciScintillaBase::SCI_GOTOPOS, 9UL);
-        QTest::keyClick(box, Qt::Key_Backspace);  // would take the "G" back: undone
-        box->settle();
+        auto typeAt = [box](unsigned long at, auto... keys) {
+            box->SendScintilla(Sci::SCI_GOTOPOS, at);
+            (QTest::keyClick(box, keys), ...);
+            box->settle();
+        };
+        typeAt(3UL, 'Q');
+        typeAt(8UL, Qt::Key_Delete);     // the "G" the send goes on with
+        typeAt(9UL, Qt::Key_Backspace);  // would take the "G" back: undone
         QCOMPARE(box->refusedEdits(), 1);
-        QCOMPARE(box->bytes(), text);
         QCOMPARE(send->sendBuffer(), text);
-        box->SendScintilla(QsciScintillaBase::SCI_GOTOPOS, 13UL);  // after "X"
-        QTest::keyClick(box, Qt::Key_Delete);
-        QTest::keyClicks(box, "7");
+        typeAt(13UL, Qt::Key_Delete, '7');
+        typeAt(22UL, Qt::Key_Return);
+        QTest::keyClick(box, Qt::Key_X, Qt::AltModifier);  // no button's key: types nothing
         box->settle();
-        QCOMPARE(send->sendBuffer(), std::string("G01 X1\r\nG02 X7\r\nG03 X3\r\nM30\r\n"));
-        QCOMPARE(box->bytes(), send->sendBuffer());
+        const std::string edited = "G01 X1\r\nG02 X7\r\nG03 X3\r\n\r\nM30\r\n";
+        QCOMPARE(send->sendBuffer(), edited);
+        QCOMPARE(box->bytes(), edited);
 
-        click(w, "Command1");  // "Keep on"
+        QTest::keyClick(box, Qt::Key_K, Qt::AltModifier);  // "Keep on", from the box
         QVERIFY(!box->hasSelectedText());
         QTRY_COMPARE(textOf(w, "Label3"), QString("finish"));
-        const std::string& out = m_port->written;
-        QCOMPARE(out.substr(out.size() - 21), std::string("G02 X7\r\nG03 X3\r\nM30\r\n"));
-        click(w, "Command1");
-        QTRY_VERIFY(!w.isVisible());
+        QVERIFY(m_port->written.ends_with(edited.substr(8)));
     }
 
-    void aPulledCableIsReportedNotFinished() {
-        test::RecordingPrompts prompts;
-        useMemoryPort([](MemorySerialPort& p) {
-            p.onPut = [&p](std::uint8_t) {
-                if (p.written.size() == 500) p.pullCable();
-            };
-        });
-        TransferWindow w(m_app);
-        QVERIFY(w.openSend(program(100), "o2001.nc"));
-        w.show();
-        QCOMPARE(w.windowTitle(), QString("Send : o2001.nc"));
-        click(w, "Command1");
-        QTRY_COMPARE(prompts.texts(), std::vector<std::string>{"Port error"});
-        QCOMPARE(prompts.asked[0].detail, std::string("memory port: cable pulled"));
-        QCOMPARE(textOf(w, "Label3"), QString("Port error"));
-        QCOMPARE(textOf(w, "Label6"), QString("500"));
-        QVERIFY(w.isVisible());  // the operator reads the figures, then closes
-        click(w, "Command2");
-        QTRY_VERIFY(!w.isVisible());
-    }
-
-    void aHeldSendShowsItsHoldAndAResendWhatWentOut() {
-        test::RecordingPrompts prompts;
-        useMemoryPort([](MemorySerialPort& p) {
-            p.onPut = [&p](std::uint8_t) {
-                if (p.written.size() == 200) p.queueInput({19});  // the machine holds us
-            };
-        });
-        const std::string text = program(100);
-        TransferWindow w(m_app);
-        QVERIFY(w.openSend(text, "o2001.nc"));
-        w.show();
-        // The line indicator's light, as painted.
+    void theLineLightIsRedWhileTheMachineHoldsAndAnEmptySendShowsAnEmptyBar() {
+        holdAt = [](const std::string& out) { return out.size() == 200; };
+        auto w = sending(program(100));
         auto light = [&w] {
-            const QImage image = w.findChild<QLabel*>("lineLight")->grab().toImage();
+            const QImage image = w->findChild<QLabel*>("lineLight")->grab().toImage();
             return image.pixelColor(image.width() / 2, image.height() / 2);
         };
-        QCOMPARE(textOf(w, "lineState"), QString("line idle"));
-        click(w, "Command1");
-        QTRY_COMPARE_WITH_TIMEOUT(textOf(w, "lineState"),
+        click(*w, "Command1");
+        QTRY_COMPARE_WITH_TIMEOUT(textOf(*w, "lineState"),
                                   QString("held by the machine (DC3) for 1 s"), 3000);
         QVERIFY(light().red() > 200 && light().green() < 100);
-        QCOMPARE(m_port->written.size(), size_t(200));
-
-        click(w, "Command3");  // "re-send"
-        QTRY_COMPARE(textOf(w, "lineState"), QString("line idle"));
-        QVERIFY(light().red() == light().green());  // grey
-        QCOMPARE(textOf(w, "Label3"), QString("Ready"));
-        QCOMPARE(textOf(w, "Label6"), QString("200"));
-        QCOMPARE(textOf(w, "Label7"), QString::number(text.size()));
-        auto* bar = w.findChild<QProgressBar*>("ProgressBar1");
-        QCOMPARE(bar->value(), 200);
-        QCOMPARE(bar->maximum(), int(text.size()));
+        click(*w, "Command3");  // "re-send"
+        QTRY_COMPARE(textOf(*w, "lineState"), QString("line idle"));
+        QVERIFY(light().red() == light().green() && textOf(*w, "Label6") == "200");
+        prompts->answers = {Answer::Cancel};  // "Data empty open nevtile?"
+        w = sending("G0");
+        click(*w, "Command1");
+        QTRY_COMPARE(textOf(*w, "Label3"), QString("Nothing sent: no program text"));
+        auto* bar = w->findChild<QProgressBar*>("ProgressBar1");
+        QVERIFY(bar->maximum() > bar->minimum() && bar->value() == bar->minimum());
     }
 
-    void nothingToSendIsNoFinish() {
-        test::RecordingPrompts prompts;
-        useMemoryPort();
-        prompts.answers = {Answer::Cancel};  // "Data empty open nevtile?"
-        TransferWindow w(m_app);
-        QVERIFY(w.openSend("G0", "short.nc"));
-        w.show();
-        QCOMPARE(prompts.texts(), std::vector<std::string>{"Data empty open nevtile?"});
-        click(w, "Command1");
-        QTRY_COMPARE(textOf(w, "Label3"), QString("Nothing sent: no program text"));
-        QCOMPARE(textOf(w, "Command1"), QString("Send"));
-        QCOMPARE(textOf(w, "Label6"), QString("0"));
-        auto* bar = w.findChild<QProgressBar*>("ProgressBar1");
-        QVERIFY(bar->maximum() > bar->minimum());  // not the striped busy bar
-        QCOMPARE(bar->value(), bar->minimum());
-        QVERIFY(m_port->written.empty());
-    }
-
-    void aBoxWhileOpeningIsCentredOnTheWindowAndTheTextStaysAtItsTop() {
-        m_app.settings.replaceString1 = "[67][1][84 69 83 84]";
-        m_app.settings.replaceString2 = "[67][1][84 69 83 84]";  // a duplicate trigger
-        m_app.settings.sendingEdit = 1;
-        useMemoryPort();
+    void aBoxWhileOpeningIsCentredOnTheWindowWhichShowsWholeRows() {
+        app.settings.replaceString1 = "[67][1][84 69 83 84]";
+        app.settings.replaceString2 = "[67][1][84 69 83 84]";  // a duplicate trigger
+        app.settings.sendingEdit = 1;
         QWidget main;
         main.setGeometry(40, 30, 720, 540);
         main.show();
-        TransferWindow w(m_app, &main);
-        test::RecordingPrompts prompts;
         QPoint centreAtAsk;
-        prompts.onAsk = [&](const Message&) {
-            centreAtAsk = w.geometry().center();
+        TransferWindow* opening = nullptr;
+        prompts->onAsk = [&](const Message&) {
+            centreAtAsk = opening->geometry().center();
             QTest::qWait(50);  // the box runs the event loop
         };
-        QVERIFY(w.openSend(program(100), "o2001.nc"));
-        QCOMPARE(prompts.asked.size(), size_t(1));
+        auto w = std::make_unique<TransferWindow>(app, &main);
+        opening = w.get();
+        QVERIFY(w->openSend(program(100), "o2001.nc"));
         QVERIFY((centreAtAsk - main.geometry().center()).manhattanLength() <= 2);
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
-        // Where the box was centred, give or take the window's frame.
-        QVERIFY((w.geometry().center() - centreAtAsk).manhattanLength() <= 8);
-        QCOMPARE(w.textBox()->SendScintilla(QsciScintillaBase::SCI_GETFIRSTVISIBLELINE), 0L);
-    }
-
-    void theReceiveTargetIsChosenAmongNcPrograms() {
-        test::RecordingPrompts prompts;
-        prompts.saveNames = {""};
-        ReceiveToFile(nullptr, m_app);
-        QCOMPARE(prompts.fileQuestions.size(), size_t(1));
-        QCOMPARE(
-            dialogFilter(prompts.fileQuestions[0].filter),
-            QString("*.txt (*.txt);;NC programs (*.nc *.tap *.cnc *.mpf *.txt);;All files (*)"));
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        QVERIFY((w->geometry().center() - centreAtAsk).manhattanLength() <= 8);
+        ProgramBox* box = w->textBox();
+        QCOMPARE(box->SendScintilla(Sci::SCI_GETFIRSTVISIBLELINE), 0L);
+        const int row = int(box->SendScintilla(Sci::SCI_TEXTHEIGHT, 0UL)), base = w->height();
+        for (int height = base; height < base + 2 * row; height += 3) {
+            w->resize(w->width(), height);
+            box->SendScintilla(Sci::SCI_DOCUMENTEND);
+            QTRY_COMPARE(box->viewport()->height() % row, 0);
+        }
     }
 
     void closingDuringAReceiveGoesThroughTheQuitPath() {
-        test::RecordingPrompts prompts;
-        useMemoryPort([](MemorySerialPort& p) { p.queueInput("G01 X1\r\n"); });
-        const std::string target = m_dir.file("closing.nc");
+        const std::string target = file("closing.nc");
         QVERIFY(ReceivedFile(target).prepare().isOk());
-        TransferWindow w(m_app);
+        TransferWindow w(app);
         QVERIFY(w.openReceive(QString::fromStdString(target)));
+        m_port->queueInput("G01 X1\r\n");
         w.show();
-        QCOMPARE(textOf(w, "Label3"), QString("Receive waitting"));
-        QCOMPARE(textOf(w, "Command1"), QString("finishing"));
-        // Beside "Data received" no empty, unlabelled boxes.
+        QCOMPARE(w.findChild<QPushButton*>("Command1")->text(), QString("&finishing"));
         for (const char* unused : {"Label6", "Label7", "Label8", "Label9", "Label10", "lineLight"})
             QVERIFY2(!w.findChild<QLabel*>(unused)->isVisible(), unused);
         QTRY_COMPARE(textOf(w, "Label2"), QString("8"));
-        prompts.answers = {Answer::Cancel};
+        prompts->answers = {Answer::Cancel};
         w.close();
         QVERIFY(w.isVisible());
-        QVERIFY(!prompts.texts().empty());
-        QCOMPARE(prompts.texts().back(), std::string("Quit receiving?"));
+        QCOMPARE(prompts->texts().back(), std::string("Quit receiving?"));
         w.close();
         QTRY_VERIFY(!w.isVisible());
-        QCOMPARE(readFile(target), std::string("\r\nG01 X1\r\n"));
+        QCOMPARE(test::fileBytes(target), std::string("\r\nG01 X1\r\n"));
     }
 
-    void sendAndReceiveThroughTheMachine() {
-        test::RecordingPrompts prompts;
-        const std::string link = m_dir.file("ttyMACHINE");
-        m_app.makePort = [link] {
-            return std::make_unique<PosixSerialPort>([link](int) { return link; });
-        };
-        const std::string text = program(4000);
-
-        // Send: the machine stores what it gets.
-        const std::string stored = m_dir.file("machine.nc");
-        QProcess machine;
-        machine.start(FBX_MACHINE, {"receive", "--link", QString::fromStdString(link), "--out",
-                                    QString::fromStdString(stored), "--buffer", "2048", "--drain",
-                                    "200000", "--quiet"});
-        QTRY_VERIFY(std::filesystem::exists(link));
-        {
-            TransferWindow w(m_app);
-            QVERIFY(w.openSend(text, "o2001.nc"));
-            w.show();
-            click(w, "Command1");
-            QTRY_COMPARE_WITH_TIMEOUT(textOf(w, "Label3"), QString("finish"), 30000);
-            QCOMPARE(textOf(w, "Label6"), QString::number(text.size()));
-            click(w, "Command1");
-            QTRY_VERIFY(!w.isVisible());
-        }
-        QVERIFY(ended(machine));
-        QCOMPARE(machine.exitCode(), 0);
-        QCOMPARE(readFile(stored), text);
-
-        // Receive: the machine punches the program, "Data In/Out" keeps it
-        // from the first "%" through the second.
-        m_app.settings.mode = "Data In/Out";
-        const std::string punched = m_dir.file("punch.nc");
-        QVERIFY(writeWholeFile(punched, "leader\r\n" + text).isOk());
-        QProcess puncher;
-        puncher.start(FBX_MACHINE, {"punch", QString::fromStdString(punched), "--link",
-                                    QString::fromStdString(link), "--leader", "30", "--quiet"});
-        QTRY_VERIFY(std::filesystem::exists(link));
-        const std::string target = m_dir.file("received.nc");
-        QVERIFY(ReceivedFile(target).prepare().isOk());
-        {
-            TransferWindow w(m_app);
-            QVERIFY(w.openReceive(QString::fromStdString(target)));
-            w.show();
-            QTRY_VERIFY_WITH_TIMEOUT(!w.isVisible(), 30000);
-        }
-        QVERIFY(!prompts.texts().empty());
-        QCOMPARE(prompts.texts().back(), std::string("Data receive finish!!!?"));
-        QVERIFY(ended(puncher));
-        QCOMPARE(puncher.exitCode(), 0);
-        QCOMPARE(readFile(target), "\r\n" + text.substr(0, text.size() - 2));
+    void theFileDialogsStartWhereAProgramWasLastChosen() {
+        const QString home = QString::fromStdString(prompts->dir.path()), folder = home + "/nc";
+        QDir(home).mkdir("nc");
+        QVERIFY(writeWholeFile(file("nc/o1.nc"), program(3)).isOk());
+        prompts->openNames = {""};
+        prompts->saveNames = {home + "/received.nc", ""};
+        QCOMPARE(test::closeModal([&] { SendFile(nullptr, app, folder + "/o1.nc"); }), "Form3");
+        QCOMPARE(test::closeModal([&] { ReceiveToFile(nullptr, app); }), "Form3");
+        QCOMPARE(recentPrograms(), QStringList{folder + "/o1.nc"});
+        ChooseAndSendFile(nullptr, app);
+        ReceiveToFile(nullptr, app);
+        QStringList folders;
+        for (const FileQuestion& question : prompts->fileQuestions) folders << question.fileName;
+        QCOMPARE(folders, (QStringList{folder, home, home}));
+        QCOMPARE(dialogFilter(prompts->fileQuestions[1].filter),
+                 QString("*.* (*)"));  // no extension too
+        QCOMPARE(
+            dialogFilter(prompts->fileQuestions[2].filter),
+            QString("*.txt (*.txt);;NC programs (*.nc *.tap *.cnc *.mpf *.txt);;All files (*)"));
     }
 };
 

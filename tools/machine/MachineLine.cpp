@@ -4,6 +4,7 @@
 #include <limits.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <time.h>
@@ -175,6 +176,12 @@ long MachineLine::write(const std::uint8_t* data, std::size_t count) {
         if (errno == EAGAIN) return 0;
         return -1;
     }
+}
+
+long MachineLine::queued() const {
+    int n = 0;
+    if (m_master < 0 || ::ioctl(m_master, TIOCINQ, &n) != 0) return 0;
+    return n;
 }
 
 bool MachineLine::writeControl(std::uint8_t code) {

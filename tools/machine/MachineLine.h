@@ -59,6 +59,8 @@ public:
     long write(const std::uint8_t* data, std::size_t count);
     // One control byte (DC1, DC3); waits up to a second for room in the queue.
     bool writeControl(std::uint8_t code);
+    // Bytes the PC has written that wait on the line to be read (TIOCINQ).
+    long queued() const;
 
     // Closes the line at once and removes the link. The PC sees its port lost.
     void close();

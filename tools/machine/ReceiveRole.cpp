@@ -124,6 +124,8 @@ int RunReceive(const MachineOptions& o, MachineLine& line, Narrator& say, RunSum
     std::vector<std::uint8_t> piece(kReadPiece);
     double startDc1At = o.startDc1 ? now + o.wait : -1;
     double lastByteAt = now;
+    double lastDc1At = now;
+    long long sinceStart = 0;  // bytes received since the last start signal
     bool xoff = false;  // a DC3 is out and its DC1 is not
     bool overflowCounted = false;
     bool pcClosed = false;
@@ -135,13 +137,17 @@ int RunReceive(const MachineOptions& o, MachineLine& line, Narrator& say, RunSum
             return false;
         }
         ++(code == kDC3 ? s.dc3Sent : s.dc1Sent);
+        if (code == kDC1) lastDc1At = MonotonicSeconds();
         return true;
     };
     auto sendDc3 = [&](const char* why) {
+        // Taken before the DC3 goes out: the PC cannot have answered it yet.
+        const long queued = line.queued();
         if (!sendControl(kDC3)) return;
         xoff = true;
         overflowCounted = false;
-        s.overrun.push_back(0);
+        s.readAfterDc3.push_back(0);
+        s.queuedAtDc3.push_back(queued);
         say.say("DC3 sent at byte %lld (%s, buffer %ld of %ld)", s.bytesReceived, why,
                 buffer.fill(), o.buffer);
     };
@@ -179,13 +185,25 @@ int RunReceive(const MachineOptions& o, MachineLine& line, Narrator& say, RunSum
             startDc1At = -1;
             if (!pcClosed && sendControl(kDC1)) say.say("DC1 sent: start signal");
         }
+        // A program ended or was abandoned, and the line has been quiet since:
+        // the operator presses the read key again, as for a re-send.
+        const double quietSince = std::max(lastByteAt, lastDc1At);
+        if (o.startDc1 && startDc1At < 0 && sinceStart > 0 && !xoff && !pcClosed &&
+            now - quietSince >= o.wait && sendControl(kDC1)) {
+            sinceStart = 0;
+            say.say("DC1 sent: start signal again, after %lld bytes and %.1f s of quiet",
+                    s.bytesReceived, now - quietSince);
+        }
         if (xoff && !s.stalled && buffer.fill() <= o.low) {
             if (pcClosed) {
                 xoff = false;
             } else if (sendControl(kDC1)) {
                 xoff = false;
-                say.say("DC1 sent at byte %lld (buffer %ld of %ld; %lld bytes after the DC3)",
-                        s.bytesReceived, buffer.fill(), o.buffer, s.overrun.back());
+                say.say(
+                    "DC1 sent at byte %lld (buffer %ld of %ld; %lld bytes read after the DC3, "
+                    "%ld of them on the line when it went out)",
+                    s.bytesReceived, buffer.fill(), o.buffer, s.readAfterDc3.back(),
+                    static_cast<long>(s.queuedAtDc3.back()));
             }
         }
         if (o.idle > 0 && now - lastByteAt >= o.idle) {
@@ -205,6 +223,8 @@ int RunReceive(const MachineOptions& o, MachineLine& line, Narrator& say, RunSum
 
         int timeout = kLongestWaitMs;
         if (startDc1At >= 0) timeout = std::min(timeout, msFor(startDc1At - now));
+        if (o.startDc1 && sinceStart > 0 && !xoff)
+            timeout = std::min(timeout, msFor(std::max(lastByteAt, lastDc1At) + o.wait - now));
         if (xoff && !s.stalled) timeout = std::min(timeout, msFor(buffer.secondsUntilFill(o.low)));
         if (o.idle > 0) timeout = std::min(timeout, msFor(lastByteAt + o.idle - now));
         if (want <= 0) {
@@ -253,7 +273,8 @@ int RunReceive(const MachineOptions& o, MachineLine& line, Narrator& say, RunSum
         s.bytesReceived += n;
         s.crc.update(piece.data(), static_cast<std::size_t>(n));
         dwell.feed(piece.data(), static_cast<std::size_t>(n), s.dwellBlocks);
-        if (xoff) s.overrun.back() += n;
+        sinceStart += n;
+        if (xoff) s.readAfterDc3.back() += n;
         if (!store.write(piece.data(), static_cast<std::size_t>(n))) {
             Narrator::error("%s: %s", o.out.c_str(), std::strerror(errno));
             s.end = "error";

@@ -1,6 +1,8 @@
 #include "Summary.h"
 
+#include <algorithm>
 #include <array>
+#include <utility>
 #include <cstdarg>
 
 namespace fbx::machine {
@@ -45,22 +47,26 @@ void PrintSummary(const RunSummary& s, std::FILE* out) {
         std::fprintf(out, "bytes-received=%lld\n", s.bytesReceived);
         std::fprintf(out, "dc3-sent=%lld\n", s.dc3Sent);
         std::fprintf(out, "dc1-sent=%lld\n", s.dc1Sent);
-        std::string list;
+        std::string overrun, read, queued;
         long long most = 0;
-        for (long long n : s.overrun) {
-            if (!list.empty()) list += ',';
-            list += std::to_string(n);
-            if (n > most) most = n;
+        for (std::size_t i = 0; i < s.readAfterDc3.size(); ++i) {
+            const long long n = std::max(0LL, s.readAfterDc3[i] - s.queuedAtDc3[i]);
+            for (auto [list, value] : {std::pair{&overrun, n}, std::pair{&read, s.readAfterDc3[i]},
+                                       std::pair{&queued, s.queuedAtDc3[i]}})
+                *list += (list->empty() ? "" : ",") + std::to_string(value);
+            most = std::max(most, n);
         }
-        std::fprintf(out, "overrun=%s\n", list.c_str());
+        std::fprintf(out, "overrun=%s\n", overrun.c_str());
         std::fprintf(out, "overrun-max=%lld\n", most);
+        std::fprintf(out, "read-after-dc3=%s\n", read.c_str());
+        std::fprintf(out, "queued-at-dc3=%s\n", queued.c_str());
         std::fprintf(out, "overflow=%lld\n", s.overflow);
         std::fprintf(out, "stalled=%s\n", s.stalled ? "yes" : "no");
         std::fprintf(out, "dwell-blocks=%lld\n", s.dwellBlocks);
         std::fprintf(out, "stored=%s\n", s.stored.empty() ? "-" : s.stored.c_str());
         std::fputs(
-            "# overrun: bytes read after each DC3 until its DC1; on a pseudo-terminal this\n"
-            "# includes what already waited in the pty's queue when the DC3 went out\n",
+            "# overrun: bytes the PC put on the line after each DC3 went out, up to its DC1;\n"
+            "# read-after-dc3 adds what already waited on the line then (queued-at-dc3)\n",
             out);
     } else {
         std::fprintf(out, "bytes-sent=%lld\n", s.bytesSent);

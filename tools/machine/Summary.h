@@ -45,7 +45,13 @@ struct RunSummary {
     long long bytesReceived = 0;
     long long dc3Sent = 0;
     long long dc1Sent = 0;
-    std::vector<long long> overrun;  // bytes read after each DC3, up to its DC1
+    // For each DC3: the bytes read after it up to its DC1, and of those the
+    // ones that already waited on the line when it went out. Only the rest
+    // is overrun: bytes the PC put on the line after the DC3 went out. The
+    // ones waiting were on time; a machine descheduled by a busy processor
+    // had not read them yet.
+    std::vector<long long> readAfterDc3;
+    std::vector<long long> queuedAtDc3;
     long long overflow = 0;          // DC3 rounds in which the buffer ran full
     long long dwellBlocks = 0;       // "G4X0.001" blocks among the bytes received
     bool stalled = false;
