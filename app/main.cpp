@@ -1,5 +1,7 @@
 #include <QApplication>
 #include <QTimer>
+#include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "DeviceSerialPort.h"
@@ -9,7 +11,31 @@
 #include "Startup.h"
 #include "TransferFlows.h"
 
+namespace {
+
+const char* kUsage =
+    "usage: ferobrixlan [--help] [Qt options]\n"
+    "\n"
+    "Opens the main window, which sends NC programs to a machine tool and\n"
+    "receives them over the serial line of the configured port.\n"
+    "The settings (ferobrixlan.cfg) and the port map (ferobrixlan.ports) are\n"
+    "those of the directory the program is started in. Port N is the device\n"
+    "named by FEROBRIXLAN_PORT<N>, else the one given for N in the port map,\n"
+    "else /dev/ttyS<N-1>. Qt's own options, such as -platform and -style, are\n"
+    "taken as well.\n"
+    "\n"
+    "  --help    this text\n";
+
+}  // namespace
+
 int main(int argc, char* argv[]) {
+    // Answered before the window system is reached, so it works without a display.
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+    }
     QApplication application(argc, argv);
     fbx::ui::SetUpApplication(application);
 

@@ -17,8 +17,11 @@ target_include_directories(fbx_windows PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(fbx_windows PUBLIC fbx_ui fbx_settings fbx_serial Qt6::Widgets)
 target_compile_definitions(fbx_windows PRIVATE
     FEROBRIXLAN_VERSION="${PROJECT_VERSION}"
-    FEROBRIXLAN_DATADIR="${FEROBRIXLAN_DATADIR}"
-    FEROBRIXLAN_SOURCE_ASSETS="${CMAKE_CURRENT_SOURCE_DIR}/assets")
+    FEROBRIXLAN_DATADIR="${FEROBRIXLAN_DATADIR}")
+if(NOT FEROBRIXLAN_PACKAGE)
+    target_compile_definitions(fbx_windows PRIVATE
+        FEROBRIXLAN_SOURCE_ASSETS="${CMAKE_CURRENT_SOURCE_DIR}/assets")
+endif()
 # The manual and the icon are built in; the pictures are files beside them.
 qt_add_resources(fbx_windows fbx_windows_assets
     PREFIX /ferobrixlan

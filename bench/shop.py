@@ -8,6 +8,10 @@
               baud (goal: under 10 % of one core)
   memory      peak resident memory of the service, against the 64 peers'
               together
+  flood       resident memory of the service while a device that ignores
+              DC3 floods one line with tiny programs, at 5 s and at the end,
+              against one `ferobrixlan-cli receive` under the same flood
+              (goal: the service grows by less than 1 MB)
 
 The peers' figures are the sums over their 64 processes. Every punched
 program is checked to have arrived whole.
@@ -17,6 +21,8 @@ program is checked to have arrived whole.
 
 import argparse
 import os
+import pty
+import threading
 import signal
 import sys
 import tempfile
@@ -155,6 +161,62 @@ def run_peers(build, work, count, seconds, lines):
     return idle, busy, peak
 
 
+def rss_kb(pid):
+    with open("/proc/%d/status" % pid) as f:
+        return next(int(line.split()[1]) for line in f if line.startswith("VmRSS:"))
+
+
+def flooded(work, name, start, seconds):
+    """Starts what start(link, directory) returns on a line that a device
+    ignoring DC3 floods with "%\\r\\nO1\\r\\n%\\r\\n"; its resident memory at 5 s
+    and after `seconds`."""
+    directory = os.path.join(work, name)
+    os.makedirs(directory)
+    master, slave = pty.openpty()
+    link = os.path.join(directory, "line")
+    os.symlink(os.ttyname(slave), link)
+    os.set_blocking(master, False)
+    done = threading.Event()
+
+    def flood():
+        tape = b"%\r\nO1\r\n%\r\n" * 400
+        while not done.is_set():
+            try:
+                os.write(master, tape)
+            except BlockingIOError:
+                time.sleep(0.001)
+            except OSError:
+                return
+    threading.Thread(target=flood, daemon=True).start()
+    process = start(link, directory)
+    try:
+        time.sleep(5)
+        early = rss_kb(process.pid)
+        time.sleep(seconds - 5)
+        return early, rss_kb(process.pid)
+    finally:
+        done.set()
+        process.signal(signal.SIGKILL)
+        os.close(master)
+
+
+def run_flood(build, work, seconds):
+    server = os.path.join(build, "tools", "server", "ferobrixlan-server")
+    cli = os.path.join(build, "tools", "ferobrixlan-cli")
+
+    def service(link, directory):
+        os.makedirs(os.path.join(directory, "nc"))
+        with open(os.path.join(directory, "shop.ini"), "w") as f:
+            f.write("[flood]\nport = %s\ndatabits = 8\nparity = n\nfolder = nc\n" % link)
+        return Process([server, "--config", "shop.ini"], cwd=directory)
+
+    def peer(link, directory):
+        write_config(directory, mode="NOMAL")
+        return Process([cli, "receive", "got.nc", "--yes"], cwd=directory,
+                       env=dict(os.environ, FEROBRIXLAN_PORT1=link))
+    return flooded(work, "flood-service", service, seconds), flooded(work, "flood-cli", peer, seconds)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("build", nargs="?",
@@ -179,6 +241,11 @@ def main():
            s_busy < BUSY_GOAL)
     report("shop peak memory, %d machines" % n, "%d KB" % s_peak, peers, "%d KB" % p_peak,
            "ours/peers", s_peak / max(p_peak, 1))
+    with tempfile.TemporaryDirectory(prefix="fbx-shop-flood-") as work:
+        (s_early, s_late), (p_early, p_late) = run_flood(build, work, 5 + 2 * args.seconds)
+    report("shop memory under a flood, 5 s -> end", "%d -> %d KB" % (s_early, s_late), "1 cli",
+           "%d -> %d KB" % (p_early, p_late), "growth ours/peer",
+           (s_late - s_early) / max(p_late - p_early, 1), "< 1024 KB", s_late - s_early < 1024)
 
 
 if __name__ == "__main__":

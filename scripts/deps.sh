@@ -6,6 +6,7 @@ FBX_PACKAGES=(
     build-essential cmake pkg-config
     libgtest-dev
     libinih-dev libpcre2-dev
+    libmicrohttpd-dev nlohmann-json3-dev
     qt6-base-dev qt6-base-dev-tools libqt6printsupport6 libqt6dbus6 libgl-dev
     libqscintilla2-qt6-dev
     fonts-arphic-uming
@@ -14,6 +15,8 @@ FBX_PACKAGES=(
     qemu-system-x86 busybox-static cpio
     xvfb xauth
     poppler-utils
+    scdoc man-db dpkg-dev lintian systemd
+    chromium chromium-driver python3-selenium
 )
 
 fbx_install_deps() {

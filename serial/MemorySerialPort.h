@@ -63,7 +63,10 @@ public:
     int sio_read(int port, char* buf, int len) override;
     int sio_lstatus(int port) override;
     void waitForInput(int) override { ++waits; }
-    std::string lastError() const override { return lost() ? "memory port: cable pulled" : ""; }
+    std::string lastError() const override {
+        if (lost()) return "memory port: cable pulled";
+        return openResult == SIO_OK ? "" : "memory port: open refused";
+    }
 
 private:
     bool lost() const { return m_failAfter == 0; }

@@ -2,10 +2,12 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -50,6 +52,28 @@ long nowMs() {
     using namespace std::chrono;
     return static_cast<long>(
         duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+// " (process N)" for the process that holds the lock on fd's device, as
+// the system lists its locks; empty when it does not tell.
+std::string lockHolder(int fd) {
+    struct stat st {};
+    if (fstat(fd, &st) != 0) return {};
+    char wanted[64];
+    std::snprintf(wanted, sizeof wanted, "%02x:%02x:%llu", major(st.st_dev), minor(st.st_dev),
+                  static_cast<unsigned long long>(st.st_ino));
+    FILE* locks = std::fopen("/proc/locks", "re");
+    if (!locks) return {};
+    char line[256];
+    std::string holder;
+    while (holder.empty() && std::fgets(line, sizeof line, locks)) {
+        char kind[16], pid[16], device[64];
+        if (std::sscanf(line, "%*s %15s %*s %*s %15s %63s", kind, pid, device) == 3 &&
+            std::strcmp(kind, "FLOCK") == 0 && std::strcmp(device, wanted) == 0)
+            holder = std::string(" (process ") + pid + ")";
+    }
+    std::fclose(locks);
+    return holder;
 }
 
 }  // namespace
@@ -143,7 +167,14 @@ int PosixSerialPort::sio_open(int port) {
         ::close(fd);
         return SIO_OPENFAIL;
     }
-    // Keep a second program off the line while a transfer owns it.
+    // Keep a second program off the line while a transfer owns it. TIOCEXCL
+    // does not hold root back; the lock does, among programs that take it
+    // (every port of ours, the shop service's lines among them).
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        m_lastError = m_device + ": in use by another program" + lockHolder(fd);
+        ::close(fd);
+        return SIO_OPENFAIL;
+    }
     ioctl(fd, TIOCEXCL);
     m_haveSaved = tcgetattr(fd, &m_saved) == 0;
     m_fd = fd;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fbx::shop {
@@ -82,6 +83,23 @@ std::string formatJournalLine(const JournalRecord& r) {
         out += ",\"detail\":";
         appendString(out, r.detail);
     }
+    if (r.fileBytes >= 0) {
+        std::snprintf(crc, sizeof crc, "%08x", r.fileCrc32);
+        out += ",\"file_bytes\":" + std::to_string(r.fileBytes) + ",\"file_crc32\":";
+        appendString(out, crc);
+    }
+    if (!r.parts.empty()) {
+        out += ",\"parts\":[";
+        for (size_t i = 0; i < r.parts.size(); ++i) {
+            std::snprintf(crc, sizeof crc, "%08x", r.parts[i].crc32);
+            out += i ? ",{\"file\":" : "{\"file\":";
+            appendString(out, r.parts[i].file);
+            out += ",\"bytes\":" + std::to_string(r.parts[i].bytes) + ",\"crc32\":";
+            appendString(out, crc);
+            out += '}';
+        }
+        out += ']';
+    }
     out += '}';
     return out;
 }
@@ -89,18 +107,90 @@ std::string formatJournalLine(const JournalRecord& r) {
 Status Journal::append(const JournalRecord& record) {
     m_recent.push_back(record);
     if (m_path.empty()) return Status::ok();
-    const std::string line = formatJournalLine(record) + "\n";
-    int fd = ::open(m_path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) return Status::fileError(describeErrno(m_path, errno));
-    ssize_t n;
-    do {
-        n = ::write(fd, line.data(), line.size());
-    } while (n < 0 && errno == EINTR);
-    const int err = errno;
-    ::close(fd);
-    if (n != static_cast<ssize_t>(line.size()))
-        return Status::fileError(describeErrno(m_path, n < 0 ? err : EIO));
+    if (m_waiting.size() >= kMaxWaiting) {
+        m_waiting.pop_front();
+        ++m_dropped;
+    }
+    m_waiting.push_back(formatJournalLine(record) + "\n");
+    return writeWaiting();
+}
+
+Status Journal::retry() { return m_waiting.empty() ? Status::ok() : writeWaiting(); }
+
+std::string Journal::failure() const {
+    if (m_waiting.empty() && m_dropped == 0) return {};
+    std::string text = std::to_string(m_waiting.size()) + " journal records wait to be written";
+    if (m_dropped > 0) text += ", " + std::to_string(m_dropped) + " more could not be kept";
+    return text + ": " + m_failure;
+}
+
+Status Journal::writeWaiting() {
+    if (m_path.empty()) {
+        m_waiting.clear();
+        return Status::ok();
+    }
+    const int fd = ::open(m_path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    int err = fd < 0 ? errno : 0;
+    while (err == 0 && !m_waiting.empty()) {
+        struct stat st {};
+        if (::fstat(fd, &st) != 0) {
+            err = errno;
+            break;
+        }
+        // A line left without its end (a crash, a truncation that failed)
+        // is ended first, so that this record is a line of its own.
+        char last = '\n';
+        if (st.st_size > 0 && ::pread(fd, &last, 1, st.st_size - 1) != 1) last = '\n';
+        const std::string line = (last == '\n' ? "" : "\n") + m_waiting.front();
+        ssize_t n;
+        do {
+            n = ::write(fd, line.data(), line.size());
+        } while (n < 0 && errno == EINTR);
+        if (n == static_cast<ssize_t>(line.size()) && ::fdatasync(fd) == 0) {
+            m_waiting.pop_front();
+            continue;
+        }
+        err = n < 0 || n == static_cast<ssize_t>(line.size()) ? errno : ENOSPC;
+        // Nothing of a line that did not reach the disk whole stays: the
+        // record is written again, whole, later. Should even the truncation
+        // fail, the next write ends the torn line first.
+        if (n > 0 && ::ftruncate(fd, st.st_size) != 0 && err == 0) err = errno;
+    }
+    if (fd >= 0 && ::close(fd) != 0 && err == 0) err = errno;
+    if (err != 0) {
+        m_failure = describeErrno(m_path, err);
+        return Status::fileError(failure());
+    }
+    if (m_dropped > 0) {
+        JournalRecord r;
+        r.time = std::time(nullptr);
+        r.direction = "service";
+        r.outcome = "journal records lost";
+        r.bytes = m_dropped;
+        r.detail = std::to_string(m_dropped) + " records could not be kept while " + m_failure;
+        m_dropped = 0;
+        return append(r);
+    }
+    m_failure.clear();
     return Status::ok();
+}
+
+Status Journal::endTornLine(bool& repaired) {
+    repaired = false;
+    if (m_path.empty()) return Status::ok();
+    const int fd = ::open(m_path.c_str(), O_RDWR | O_APPEND | O_CLOEXEC);
+    if (fd < 0) return errno == ENOENT ? Status::ok() : Status::fileError(describeErrno(m_path, errno));
+    struct stat st {};
+    char last = '\n';
+    int err = 0;
+    if (::fstat(fd, &st) != 0 || (st.st_size > 0 && ::pread(fd, &last, 1, st.st_size - 1) != 1))
+        err = errno;
+    if (err == 0 && last != '\n') {
+        if (::write(fd, "\n", 1) == 1 && ::fdatasync(fd) == 0) repaired = true;
+        else err = errno;
+    }
+    ::close(fd);
+    return err ? Status::fileError(describeErrno(m_path, err)) : Status::ok();
 }
 
 std::vector<JournalRecord> Journal::takeRecent() {

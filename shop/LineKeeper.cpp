@@ -47,8 +47,12 @@ bool LineKeeper::openLine(const SerialCodes& codes) {
 void LineKeeper::closeLine() {
     if (m_open) m_line->sio_close(kLinePort);
     m_open = false;
+    m_reading = true;
+    m_machineHeld = false;
     m_held.clear();
     m_heldStart = 0;
+    m_arrivals.clear();
+    m_readTotal = 0;
 }
 
 std::string LineKeeper::lastError() const {
@@ -66,12 +70,15 @@ int LineKeeper::track(int rc) {
 
 int LineKeeper::readLine() {
     if (!m_open || m_lost) return SIO_PORTLOST;
+    if (!m_reading || held().size() >= kMaxHeld) return 0;
     char buffer[kReadBufferSize];
     const int n = track(m_line->sio_read(kLinePort, buffer, kReadBufferSize));
     if (n == SIO_PORTLOST) return n;
     if (n <= 0) return 0;
     m_held.append(buffer, static_cast<std::size_t>(n));
     m_lastInputMs = m_clock.nowMs();
+    m_readTotal += n;
+    m_arrivals.push_back({m_readTotal, m_lastInputMs});
     return n;
 }
 
@@ -83,7 +90,28 @@ bool LineKeeper::pull(std::size_t maxBytes) {
         if (n == 0) break;
         taken += static_cast<std::size_t>(n);
     }
+    updateHold();
     return !m_lost;
+}
+
+void LineKeeper::updateHold() {
+    const std::size_t size = held().size();
+    const bool wanted = size >= kMaxHeld || (m_machineHeld && size > kMaxHeld / 2);
+    if (wanted == m_machineHeld || !m_open || m_lost) return;
+    // Tried again at the next pull or read when the line cannot take it now.
+    if (!lineTakesByte() || track(m_line->sio_putch(kLinePort, wanted ? kDC3 : kDC1)) != SIO_OK)
+        return;
+    if (m_holdWithDtr) track(m_line->sio_DTR(kLinePort, wanted ? 0 : 1));
+    m_machineHeld = wanted;
+}
+
+std::int64_t LineKeeper::arrivalMs(std::size_t index) const {
+    const std::int64_t at = m_readTotal - static_cast<std::int64_t>(held().size()) +
+                            static_cast<std::int64_t>(index);
+    for (const Arrival& a : m_arrivals) {
+        if (at < a.end) return a.ms;
+    }
+    return -1;
 }
 
 void LineKeeper::dropHeld(std::size_t count) {
@@ -95,6 +123,9 @@ void LineKeeper::dropHeld(std::size_t count) {
         m_held.erase(0, m_heldStart);
         m_heldStart = 0;
     }
+    const std::int64_t first = m_readTotal - static_cast<std::int64_t>(held().size());
+    while (!m_arrivals.empty() && m_arrivals.front().end <= first) m_arrivals.pop_front();
+    updateHold();
 }
 
 void LineKeeper::beginEngine(Limit limit, const std::array<bool, 256>& marks) {
@@ -106,16 +137,12 @@ void LineKeeper::beginEngine(Limit limit, const std::array<bool, 256>& marks) {
     m_bytesIn = m_bytesOut = 0;
     m_crcIn = Crc32{};
     m_crcOut = Crc32{};
-    m_firstByteMs = m_lastByteMs = -1;
-}
-
-void LineKeeper::noteTransfer(std::int64_t at) {
-    m_lastByteMs = at;
-    if (m_firstByteMs < 0) m_firstByteMs = at;
+    m_spanIn = m_spanOut = Span{};
 }
 
 int LineKeeper::sio_open(int) {
-    if (m_open && !m_lost) return SIO_OK;
+    // A lost line still gives what it held before it tells the loss.
+    if (m_open && (!m_lost || !held().empty())) return SIO_OK;
     if (m_error.empty()) m_error = "the line is not open";
     return SIO_OPENFAIL;
 }
@@ -137,6 +164,7 @@ int LineKeeper::sio_flowctrl(int, int) { return m_open ? SIO_OK : SIO_BADPORT; }
 
 int LineKeeper::sio_DTR(int, int mode) {
     if (!m_open) return SIO_BADPORT;
+    if (m_machineHeld && m_holdWithDtr && mode == 1) return SIO_OK;
     return track(m_line->sio_DTR(kLinePort, mode));
 }
 
@@ -164,12 +192,14 @@ int LineKeeper::sio_putch(int, int term) {
     if (!m_open) return SIO_BADPORT;
     if (m_lost) return SIO_PORTLOST;
     if (!lineTakesByte()) return SIO_WRITETIMEOUT;
+    // The machine stays held while the keeper holds too much.
+    if (m_machineHeld && term == kDC1) return SIO_OK;
     const int rc = track(m_line->sio_putch(kLinePort, term));
     if (rc == SIO_OK) {
         const char byte = static_cast<char>(term);
         ++m_bytesOut;
         m_crcOut.update(std::string_view(&byte, 1));
-        noteTransfer(m_clock.nowMs());
+        m_spanOut.note(m_clock.nowMs());
     }
     return rc;
 }
@@ -205,8 +235,9 @@ int LineKeeper::sio_read(int, char* buf, int len) {
     if (given > 0) {
         m_bytesIn += static_cast<std::int64_t>(given);
         m_crcIn.update(waiting.substr(0, given));
-        // Bytes held for a while arrived at the latest read of the line.
-        noteTransfer(m_lastInputMs);
+        // Held bytes count from when they came off the line.
+        m_spanIn.note(arrivalMs(0));
+        m_spanIn.note(arrivalMs(given - 1));
     }
     dropHeld(given);
     return static_cast<int>(given);

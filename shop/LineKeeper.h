@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -31,6 +32,11 @@ namespace fbx::shop {
 // answer that waits for the machine's DC1 sees nothing from the start of a
 // program the machine punches instead. What lies past the limit stays held.
 //
+// What the keeper holds is bounded (kMaxHeld): a machine that sends faster
+// than its programs can be stored is held with DC3 (and DTR off with
+// "Brix") until the engines have taken half of it, and the line is not read
+// meanwhile; an engine's own DC1 (or DTR on) does not end that hold.
+//
 // Writes never wait on the line: while the line cannot take a byte at once
 // (its queue is full, or on a UART holds a few characters already) a write
 // answers SIO_WRITETIMEOUT and the engine tries the byte again later.
@@ -44,8 +50,14 @@ public:
     // Opens the line with the machine's parameters, DTR and RTS on, no flow
     // control of its own. False when it cannot (lastError says why).
     bool openLine(const SerialCodes& codes);
-    // Closes the line and forgets what was held.
+    // Closes the line and forgets what was held: the host stores it first.
     void closeLine();
+    // From now on nothing more is read from the line: engines get what is
+    // held, then nothing (or SIO_PORTLOST once the line is lost).
+    void stopReading() { m_reading = false; }
+    // Hold the machine with DTR off as well as with DC3 ("Brix").
+    void holdWithDtr(bool dtr) { m_holdWithDtr = dtr; }
+    bool machineHeld() const { return m_machineHeld; }
     bool lineOpen() const { return m_open; }
     // The line reported itself gone; it stays so until closed and opened again.
     bool lost() const { return m_lost; }
@@ -59,6 +71,8 @@ public:
     void dropHeld(std::size_t count);
     // When bytes last came off the line, on the clock; -1 before any.
     std::int64_t lastInputMs() const { return m_lastInputMs; }
+    // When the held byte at index came off the line; -1 when none is held there.
+    std::int64_t arrivalMs(std::size_t index) const;
 
     // How far the next engine may read.
     enum class Limit {
@@ -77,9 +91,18 @@ public:
     std::int64_t bytesOut() const { return m_bytesOut; }
     std::uint32_t crcIn() const { return m_crcIn.value(); }
     std::uint32_t crcOut() const { return m_crcOut.value(); }
-    // First and last byte of the engine's transfer, either way; -1 before any.
-    std::int64_t firstByteMs() const { return m_firstByteMs; }
-    std::int64_t lastByteMs() const { return m_lastByteMs; }
+    // When the first and the last byte the engine took from the line came
+    // (in) or went out (out); -1 before any.
+    struct Span {
+        std::int64_t firstMs = -1;
+        std::int64_t lastMs = -1;
+        void note(std::int64_t at) {
+            lastMs = at;
+            if (firstMs < 0) firstMs = at;
+        }
+    };
+    const Span& spanIn() const { return m_spanIn; }
+    const Span& spanOut() const { return m_spanOut; }
 
     // The engines' side.
     int sio_open(int port) override;
@@ -99,12 +122,15 @@ public:
     // On a UART the line may hold this many characters before a write waits,
     // so that the machine's DC3 stops it within a few characters.
     static constexpr int kQueuedOnLine = 4;
+    // The most the keeper holds before it holds the machine.
+    static constexpr std::size_t kMaxHeld = 1 << 20;
 
 private:
     // One read of the line into the held bytes: the count, or SIO_PORTLOST.
     int readLine();
     bool lineTakesByte() const;
-    void noteTransfer(std::int64_t at);
+    // Holds the machine while too much is held, lets it go at half.
+    void updateHold();
     int track(int rc);  // remembers SIO_PORTLOST
 
     std::unique_ptr<SerialPort> m_line;
@@ -118,6 +144,17 @@ private:
     std::string m_held;
     std::size_t m_heldStart = 0;
     std::int64_t m_lastInputMs = -1;
+    bool m_reading = true;
+    bool m_holdWithDtr = false;
+    bool m_machineHeld = false;
+    // When the held bytes came: each read's end, counted in bytes read from
+    // the line since it was opened, with the time of that read.
+    struct Arrival {
+        std::int64_t end;
+        std::int64_t ms;
+    };
+    std::deque<Arrival> m_arrivals;
+    std::int64_t m_readTotal = 0;
 
     Limit m_limit = Limit::None;
     std::array<bool, 256> m_marks{};
@@ -128,8 +165,8 @@ private:
     std::int64_t m_bytesOut = 0;
     Crc32 m_crcIn;
     Crc32 m_crcOut;
-    std::int64_t m_firstByteMs = -1;
-    std::int64_t m_lastByteMs = -1;
+    Span m_spanIn;
+    Span m_spanOut;
 };
 
 }  // namespace fbx::shop

@@ -1,10 +1,13 @@
 #include "MachineHost.h"
 
 #include <algorithm>
+#include <fcntl.h>
 #include <filesystem>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "ConfigFile.h"
+#include "Crc32.h"
 #include "EiaCodes.h"
 #include "PollPort.h"
 #include "ProTool.h"
@@ -36,6 +39,38 @@ int telltaleCode(std::string_view bytes) {
         if (b == 0x80 || FromEiaCode(b, true) == kPercent) return 1;
     }
     return -1;
+}
+
+// The hidden files of receptions in `incoming`: NAME~N for this service,
+// NAME alone for a reception written by an earlier version, whose file
+// begins with an empty line of the window program's.
+const std::string kReceivingPrefix = ".ferobrixlan-receiving-";
+
+FilePart partOf(const std::string& path) {
+    FilePart part;
+    part.file = path;
+    std::string bytes;
+    if (readWholeFile(path, bytes).isOk()) {
+        Crc32 crc;
+        crc.update(bytes);
+        part.bytes = static_cast<std::int64_t>(bytes.size());
+        part.crc32 = crc.value();
+    }
+    return part;
+}
+
+// Takes the last count bytes off a file (a line end that is not the machine's).
+void dropTail(const std::string& path, std::int64_t count) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && st.st_size >= count) {
+        if (::truncate(path.c_str(), st.st_size - count) == 0) {
+            int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+            if (fd >= 0) {
+                ::fsync(fd);
+                ::close(fd);
+            }
+        }
+    }
 }
 
 bool hasContent(std::string_view text) {
@@ -85,8 +120,14 @@ void MachineHost::start() {
     recoverLeftover();
 }
 
-std::string MachineHost::receivingPath() const {
-    return (fs::path(m_config.incoming) / (".ferobrixlan-receiving-" + m_config.name)).string();
+std::string MachineHost::freshReceivingPath() const {
+    const fs::path base = fs::path(m_config.incoming) / (kReceivingPrefix + m_config.name);
+    std::error_code ec;
+    for (int i = 0;; ++i) {
+        fs::path candidate = base;
+        candidate += "~" + std::to_string(i);
+        if (!fs::exists(fs::symlink_status(candidate, ec)) || i == 999) return candidate.string();
+    }
 }
 
 Settings MachineHost::settingsFor(bool eia, bool marks) const {
@@ -108,8 +149,8 @@ JournalRecord MachineHost::transferRecord(const std::string& direction, bool in)
     JournalRecord r = record(direction);
     r.bytes = in ? m_line->bytesIn() : m_line->bytesOut();
     r.crc32 = in ? m_line->crcIn() : m_line->crcOut();
-    if (m_line->firstByteMs() >= 0)
-        r.seconds = static_cast<double>(m_line->lastByteMs() - m_line->firstByteMs()) / 1000.0;
+    const LineKeeper::Span& span = in ? m_line->spanIn() : m_line->spanOut();
+    if (span.firstMs >= 0) r.seconds = static_cast<double>(span.lastMs - span.firstMs) / 1000.0;
     return r;
 }
 
@@ -117,19 +158,40 @@ void MachineHost::journal(const JournalRecord& r) { m_journal.append(r); }
 
 void MachineHost::recoverLeftover() {
     // A reception the service never finished (it was killed) left its file.
-    const std::string path = receivingPath();
+    const std::string prefix = kReceivingPrefix + m_config.name;
     std::error_code ec;
-    if (!fs::exists(path, ec)) return;
-    std::string text;
-    if (readWholeFile(path, text).isOk()) {
-        if (text.rfind("\r\n", 0) == 0) text.erase(0, 2);
-        if (hasContent(text)) {
-            JournalRecord r = record("receive");
-            r.detail = "left by a reception the service did not finish";
-            storeReceived(text, false, r);
-        }
+    std::vector<std::string> left;
+    for (const fs::directory_entry& e : fs::directory_iterator(m_config.incoming, ec)) {
+        const std::string name = e.path().filename().string();
+        if (name.rfind(prefix, 0) != 0) continue;
+        const std::string rest = name.substr(prefix.size());
+        if (rest.empty() || (rest.size() > 1 && rest[0] == '~' &&
+                             rest.find_first_not_of("0123456789", 1) == std::string::npos))
+            left.push_back(e.path().string());
     }
-    fs::remove(path, ec);
+    std::sort(left.begin(), left.end());
+    for (const std::string& path : left) {
+        std::string text;
+        if (!readWholeFile(path, text).isOk()) continue;
+        const bool older = path.size() == (fs::path(m_config.incoming) / prefix).string().size();
+        if (older && text.rfind("\r\n", 0) == 0) {
+            text.erase(0, 2);
+            if (!writeWholeFile(path, text).isOk()) continue;
+        }
+        if (!hasContent(text)) {
+            fs::remove(path, ec);
+            continue;
+        }
+        m_receivingPath = path;
+        JournalRecord r = record("receive");
+        Crc32 crc;
+        crc.update(text);
+        r.bytes = static_cast<std::int64_t>(text.size());
+        r.crc32 = crc.value();
+        r.detail = "left by a reception the service did not finish";
+        storeReception(text, false, r);
+    }
+    m_receivingPath.clear();
 }
 
 Wake MachineHost::service() {
@@ -146,6 +208,11 @@ Wake MachineHost::service() {
 
 void MachineHost::terminate() {
     m_terminating = true;
+    // What was read is stored; nothing more is read.
+    if (m_line->lineOpen()) {
+        m_line->pull();
+        m_line->stopReading();
+    }
     if (m_phase == Phase::Closed) m_phase = Phase::Done;
 }
 
@@ -168,6 +235,7 @@ Wake MachineHost::serviceClosed(std::int64_t now) {
     SerialCodes codes;
     ProTool(settingsFor(false, true), codes);
     if (m_line->openLine(codes)) {
+        m_line->holdWithDtr(m_config.handshake == "Brix");
         if (m_lossJournaled) {
             JournalRecord r = record("line");
             r.file = m_config.port;
@@ -175,39 +243,42 @@ Wake MachineHost::serviceClosed(std::int64_t now) {
             journal(r);
         }
         m_lossJournaled = false;
+        m_lineReason.clear();
         m_everOpen = true;
         m_phase = Phase::Listening;
         return {-1, now};
     }
-    if (!m_lossJournaled) {
-        JournalRecord r = record("line");
-        r.file = m_config.port;
-        r.outcome = m_everOpen ? "lost" : "not available";
-        r.detail = m_line->lastError() + "; opened again every 5 s";
-        journal(r);
-        m_lossJournaled = true;
-    }
+    lineFailed(m_everOpen ? "lost" : "not available");
     m_retryAt = now + kRetryMs;
     return {-1, m_retryAt};
 }
 
+void MachineHost::lineFailed(const std::string& outcome) {
+    // Each new reason is journaled once, not every retry.
+    const std::string reason = m_line->lastError();
+    if (m_lossJournaled && reason == m_lineReason) return;
+    JournalRecord r = record("line");
+    r.file = m_config.port;
+    r.outcome = outcome;
+    r.detail = reason + "; opened again every " + std::to_string(kRetryMs / 1000) + " s";
+    journal(r);
+    m_lossJournaled = true;
+    m_lineReason = reason;
+    m_lineReasonSince = std::time(nullptr);
+}
+
 void MachineHost::lineLost() {
     const std::int64_t now = m_clock.nowMs();
-    if (!m_lossJournaled) {
-        JournalRecord r = record("line");
-        r.file = m_config.port;
-        r.outcome = "lost";
-        r.detail = m_line->lastError() + "; opened again every 5 s";
-        journal(r);
-        m_lossJournaled = true;
-    }
+    lineFailed("lost");
     m_line->closeLine();
     m_phase = m_terminating || m_retiring ? Phase::Done : Phase::Closed;
     m_retryAt = now + kRetryMs;
 }
 
 void MachineHost::afterTransfer() {
-    m_phase = m_terminating || m_retiring ? Phase::Done : Phase::Listening;
+    // Whatever the line holds still is looked at first, whether the line is
+    // lost or the host is stopping: a program in it is stored too.
+    m_phase = Phase::Listening;
 }
 
 Wake MachineHost::serviceListening(std::int64_t now) {
@@ -234,8 +305,8 @@ Wake MachineHost::serviceListening(std::int64_t now) {
                    : m_config.code == TapeCode::Eia ? 1
                                                     : telltaleCode(held);
         const auto idleMs = static_cast<std::int64_t>(m_config.idleSeconds * 1000);
-        if (code < 0 &&
-            (lost || now - m_line->lastInputMs() >= idleMs || held.size() >= kUndecidedLimit))
+        if (code < 0 && (lost || m_terminating || m_retiring ||
+                         now - m_line->lastInputMs() >= idleMs || held.size() >= kUndecidedLimit))
             code = 0;
         if (code >= 0) {
             startReception(code == 1);
@@ -251,6 +322,7 @@ Wake MachineHost::serviceListening(std::int64_t now) {
         m_phase = Phase::Done;
         return {};
     }
+    if (m_line->held().empty() && startQueued()) return {-1, now};
     if (m_line->handle() < 0) return {-1, decideAt >= 0 ? decideAt : now + 50};
     return {m_line->handle(), decideAt};
 }
@@ -260,12 +332,17 @@ void MachineHost::startReception(bool eia) {
     const bool marks = m_config.receive == ReceiveMode::Marks;
     std::error_code ec;
     fs::create_directories(m_config.incoming, ec);
-    ReceivedFile target(receivingPath());
-    if (Status st = target.prepare(); !st.isOk()) {
+    // The reception's file holds exactly what is received: no empty line
+    // at its top, so that it can become the stored program as it is.
+    m_receivingPath = freshReceivingPath();
+    ReceivedFile target(m_receivingPath);
+    Status st = createNewFile(m_receivingPath, "");
+    if (st.isOk()) st = target.adopt();
+    if (!st.isOk()) {
         // The engine tries again at each write, and rescues what it cannot
         // write; the operator learns of the trouble now.
         JournalRecord r = record("receive");
-        r.file = receivingPath();
+        r.file = m_receivingPath;
         r.outcome = "warning";
         r.detail = st.message();
         journal(r);
@@ -280,9 +357,11 @@ void MachineHost::startReception(bool eia) {
     m_cut.clear();
     m_engineStartMs = m_clock.nowMs();
     m_phase = Phase::Receiving;
-    if (!m_receive->open(std::move(target))) {
+    // The program's first bytes are here already: the line is read at once.
+    if (!m_receive->open(std::move(target), 0)) {
         m_view.takeSaid();
         m_receive.reset();
+        fs::remove(m_receivingPath, ec);
         lineLost();
     }
 }
@@ -292,9 +371,10 @@ StepResult MachineHost::stepEngine(TransferEngine& engine, bool& moved) {
     for (int i = 0; i < kStepsPerService; ++i) {
         r = engine.step();
         moved = moved || r.progressed;
-        // A send that has ended closes its window, as the command line does.
-        if (&engine == m_send.get() && engine.outcome() != Outcome::Running && !engine.closed())
-            engine.closeRequested();
+        // A transfer that has ended closes its window at once, as the
+        // command line does: its program is stored, and the next one read,
+        // without waiting for the window's close timer.
+        if (engine.outcome() != Outcome::Running && !engine.closed()) engine.closeRequested();
         if (!r.progressed || engine.closed()) break;
     }
     return r;
@@ -314,12 +394,16 @@ Wake MachineHost::waitAfter(const StepResult& r, bool moved, std::int64_t now) c
 
 Wake MachineHost::serviceReceiving(std::int64_t now) {
     ReceiveEngine& engine = *m_receive;
-    const std::int64_t last = std::max(m_line->lastInputMs(), m_engineStartMs);
     const bool marks = m_config.receive == ReceiveMode::Marks;
     const std::int64_t quietLimit =
         marks ? kStalledReceptionMs : static_cast<std::int64_t>(m_config.idleSeconds * 1000);
+    bool moved = false;
+    StepResult r = stepEngine(engine, moved);
+    const std::int64_t last = std::max(m_line->lastInputMs(), m_engineStartMs);
     if (!engine.closed() && !m_engineAbandoned) {
-        if (m_terminating) {
+        // At the stop, the program ends once the engine has everything read
+        // so far: a program whose end is among it is stored whole.
+        if (m_terminating && !moved && m_line->held().empty()) {
             m_cut = "ended by the service's stop";
         } else if (marks && engine.receiveStarted() && now - last >= quietLimit) {
             m_cut = "no byte for " + std::to_string(quietLimit / 1000) + " s";
@@ -328,22 +412,17 @@ Wake MachineHost::serviceReceiving(std::int64_t now) {
         if (!m_cut.empty() || (!marks && engine.receiveStarted() && now - last >= quietLimit)) {
             m_engineAbandoned = true;
             engine.abandon();
+            r = stepEngine(engine, moved);
         }
     }
-    bool moved = false;
-    const StepResult r = stepEngine(engine, moved);
     if (engine.closed()) {
         finishReception();
         return {-1, now};
     }
     Wake wake = waitAfter(r, moved, now);
-    if (!engine.pendingText().empty()) {
-        // Text that waits for the engine's write after a quiet second.
-        const std::int64_t due = std::max(last + ReceiveEngine::kQuietWriteMs + 1, now + 5);
-        if (wake.atMs < 0 || due < wake.atMs) wake.atMs = due;
-    }
+    if (m_terminating) wake.atMs = std::min(wake.atMs < 0 ? now + 50 : wake.atMs, now + 50);
     if (!m_engineAbandoned && engine.receiveStarted()) {
-        const std::int64_t due = std::max(m_line->lastInputMs(), m_engineStartMs) + quietLimit;
+        const std::int64_t due = last + quietLimit;
         if (wake.atMs < 0 || due < wake.atMs) wake.atMs = due;
     }
     return wake;
@@ -360,34 +439,35 @@ void MachineHost::finishReception() {
     const Outcome outcome = m_receive->outcome();
     const bool heldByQuit = outcome == Outcome::Saved || outcome == Outcome::Incomplete;
     const std::string said = m_view.takeSaid();
-    // The engine goes on in a file beside its target when the target was
-    // removed or replaced meanwhile; the text is where it went.
-    const std::string received = m_receive->receivedPath();
-    std::string text;
-    Status read = readWholeFile(received, text);
-    std::error_code ec;
-    fs::remove(received, ec);
-    fs::remove(receivingPath(), ec);
-    // The engine's file begins with one empty line of its own.
-    if (text.rfind("\r\n", 0) == 0) text.erase(0, 2);
     JournalRecord r = transferRecord("receive", true);
-    m_receive.reset();
     const bool lost = outcome == Outcome::PortLost || m_line->lost();
     if (heldByQuit && !lost) releaseMachine();
     const bool complete =
         (outcome == Outcome::Finished || outcome == Outcome::Saved) && m_cut.empty();
-
     if (outcome == Outcome::SaveFailed) {
-        r.outcome = "failed";
-        r.detail = said;
-        journal(r);
-    } else if (!hasContent(text)) {
+        keepFailedReception(said, r);
+        afterTransfer();
+        return;
+    }
+    // The engine goes on in a file beside its target when the target was
+    // removed or replaced meanwhile; the text is where it went.
+    m_receivingPath = m_receive->receivedPath();
+    // A reception saved as cut short ends with a line end of the engine's.
+    if (m_receive->lineEndAdded()) dropTail(m_receivingPath, 2);
+    m_receive.reset();
+    std::string text;
+    Status read = readWholeFile(m_receivingPath, text);
+
+    std::error_code ec;
+    if (!hasContent(text)) {
+        fs::remove(m_receivingPath, ec);
         if (r.bytes > 0) {
             r.outcome = "empty";
             r.detail = read.isOk() ? m_cut : read.message();
             journal(r);
         }
     } else if (std::optional<std::string> name = complete ? m_request.match(text) : std::nullopt) {
+        fs::remove(m_receivingPath, ec);
         r.direction = "request";
         r.file = *name;
         if (!lost) {
@@ -398,31 +478,93 @@ void MachineHost::finishReception() {
         journal(r);
     } else {
         if (!complete) r.detail = !m_cut.empty() ? m_cut : said;
-        storeReceived(text, complete, r);
+        storeReception(text, complete, r);
     }
-    if (lost) lineLost();
-    else afterTransfer();
+    // Bytes read before the line was lost are looked at before it is closed.
+    afterTransfer();
 }
 
-void MachineHost::storeReceived(const std::string& text, bool complete, JournalRecord r) {
+void MachineHost::storeReception(const std::string& text, bool complete, JournalRecord r) {
     std::string base = firstProgramNumber(text);
     if (base.empty()) base = timeStampName(std::time(nullptr));
     const std::string suffix = complete ? ".nc" : ".nc.partial";
     std::string stored;
-    Status st = storeProgram(m_config.incoming, base, suffix, text, stored);
+    Status st = linkProgram(m_config.incoming, base, suffix, m_receivingPath, stored);
     if (st.isOk()) {
         r.file = stored;
         r.outcome = complete ? "stored" : "partial";
+        const FilePart part = partOf(stored);
+        r.fileBytes = part.bytes;
+        r.fileCrc32 = part.crc32;
     } else {
         // Nothing received is dropped: the text goes where it can be found.
         std::string error;
         const std::string rescued =
             ReceivedFile((fs::path(m_config.incoming) / (base + suffix)).string()).rescue(text, error);
-        r.file = rescued;
         r.outcome = "failed";
-        r.detail = st.message() + (rescued.empty() ? "; not kept anywhere: " + error
-                                                   : "; kept in " + rescued);
+        if (!rescued.empty()) {
+            std::error_code ec;
+            fs::remove(m_receivingPath, ec);
+            r.file = rescued;
+            r.parts = {partOf(rescued)};
+            r.detail = st.message() + "; kept in " + rescued;
+        } else {
+            r.file = m_receivingPath;
+            r.parts = {partOf(m_receivingPath)};
+            r.detail = st.message() + "; kept in " + m_receivingPath + " (" + error + ")";
+        }
     }
+    m_receivingPath.clear();
+    journal(r);
+}
+
+void MachineHost::keepFailedReception(const std::string& said, JournalRecord r) {
+    // The first part is in the reception's file, the rest where the engine
+    // rescued it; a line end the engine added is not the machine's.
+    std::vector<std::string> parts{m_receive->receivedPath()};
+    if (!m_receive->rescuePath().empty()) parts.push_back(m_receive->rescuePath());
+    if (m_receive->lineEndAdded()) dropTail(parts.back(), 2);
+    m_receive.reset();
+    std::string whole;
+    for (const std::string& path : parts) {
+        std::string bytes;
+        if (readWholeFile(path, bytes).isOk()) whole += bytes;
+    }
+    std::string base = firstProgramNumber(whole);
+    if (base.empty()) base = timeStampName(std::time(nullptr));
+    std::error_code ec;
+    // Whole in one file where there is room; otherwise the part in
+    // `incoming` is given a name of its own, so that no later reception
+    // takes its place.
+    std::string error;
+    const std::string rescued =
+        parts.size() > 1 ? ReceivedFile((fs::path(m_config.incoming) / (base + ".nc")).string())
+                               .rescue(whole, error)
+                         : std::string();
+    if (!rescued.empty()) {
+        for (const std::string& path : parts) fs::remove(path, ec);
+        parts = {rescued};
+    } else {
+        std::string named;
+        if (linkProgram(m_config.incoming, base, ".nc.part1", parts[0], named).isOk())
+            parts[0] = named;
+    }
+    r.outcome = "failed";
+    std::string where;
+    for (const std::string& path : parts) {
+        const FilePart part = partOf(path);
+        if (part.bytes == 0) {
+            fs::remove(path, ec);
+            continue;
+        }
+        r.parts.push_back(part);
+        where += (where.empty() ? "" : ", then ") + path + " (" + std::to_string(part.bytes) +
+                 " bytes)";
+    }
+    if (!r.parts.empty()) r.file = r.parts[0].file;
+    r.detail = said + (where.empty() ? "; nothing of it could be kept"
+                                     : "; the program is kept in " + where);
+    m_receivingPath.clear();
     journal(r);
 }
 
@@ -454,6 +596,35 @@ void MachineHost::answerRequest(const std::string& name, JournalRecord r) {
         text = notFoundProgram(name);
         startAnswer(text, text.substr(3, text.size() - 6));
     }
+}
+
+bool MachineHost::startQueued() {
+    std::optional<QueuedSend> queued = m_queue ? m_queue->take(m_config.name) : std::nullopt;
+    if (!queued) return false;
+    const std::string path = pathInside(m_config.folder, queued->program);
+    std::string text;
+    const Status read = path.empty()
+                            ? Status::refused(queued->program + " leads outside the folder")
+                            : readWholeFile(path, text);
+    if (!read.isOk() || text.empty()) {
+        JournalRecord r = record("send");
+        r.file = path.empty() ? queued->program : path;
+        r.outcome = "failed";
+        r.detail =
+            "queued send: " + (read.isOk() ? std::string("the file is empty") : read.message());
+        journal(r);
+        m_queue->finished(queued->id);
+        return false;
+    }
+    m_queued = queued;
+    m_queuedSending = false;
+    m_eia = m_config.code == TapeCode::Eia;
+    startAnswer(text, path);
+    if (!m_send) {
+        m_queue->putBack(queued->id);
+        m_queued.reset();
+    }
+    return true;
 }
 
 void MachineHost::startAnswer(const std::string& text, const std::string& label) {
@@ -497,7 +668,11 @@ Wake MachineHost::serviceAnswering(std::int64_t now) {
         if (m_terminating) m_cut = "ended by the service's stop";
         else if (m_line->limitReached())
             m_cut = "the machine punched a program instead of reading the answer";
-        else if (waiting && now - m_engineStartMs >= kDc1WaitMs)
+        else if (m_queued && !m_queue->stillQueued(m_queued->id))
+            m_cut = "withdrawn from the queue";
+        else if (m_queued && waiting && m_retiring)
+            m_cut = "the machine's settings changed; the send waits in the queue";
+        else if (waiting && !m_queued && now - m_engineStartMs >= kDc1WaitMs)
             m_cut = "no DC1 from the machine within " + std::to_string(kDc1WaitMs / 1000) + " s";
         if (!m_cut.empty()) {
             m_engineAbandoned = true;
@@ -506,12 +681,16 @@ Wake MachineHost::serviceAnswering(std::int64_t now) {
     }
     bool moved = false;
     const StepResult r = stepEngine(engine, moved);
+    if (m_queued && !m_queuedSending && engine.pollState().startSignal != 0) {
+        m_queuedSending = true;
+        m_queue->sending(m_queued->id);
+    }
     if (engine.closed()) {
         finishAnswer();
         return {-1, now};
     }
     Wake wake = waitAfter(r, moved, now);
-    if (!m_engineAbandoned && waiting) {
+    if (!m_engineAbandoned && waiting && !m_queued) {
         const std::int64_t due = m_engineStartMs + kDc1WaitMs;
         if (wake.atMs < 0 || due < wake.atMs) wake.atMs = due;
     }
@@ -521,24 +700,50 @@ Wake MachineHost::serviceAnswering(std::int64_t now) {
 void MachineHost::finishAnswer() {
     const Outcome outcome = m_send->outcome();
     const std::string said = m_view.takeSaid();
+    std::optional<QueuedSend> queued = std::move(m_queued);
+    m_queued.reset();
+    if (queued && outcome != Outcome::Finished && m_send->sentCount() == 0) {
+        // Nothing went out: a send still queued waits for the next DC1.
+        if (m_queue->stillQueued(queued->id)) m_queue->putBack(queued->id);
+        m_send.reset();
+        afterTransfer();
+        return;
+    }
+    if (queued) m_queue->finished(queued->id);
     JournalRecord r = transferRecord("send", false);
     r.file = m_answerLabel;
     r.outcome = outcome == Outcome::Finished   ? "sent"
                 : outcome == Outcome::PortLost ? "line lost"
                                                : "stopped";
-    r.detail = !m_cut.empty() ? m_cut : said;
+    r.detail = !m_cut.empty() ? m_cut : !said.empty() ? said : queued ? "queued send" : "";
     journal(r);
     m_send.reset();
-    if (outcome == Outcome::PortLost || m_line->lost()) lineLost();
-    else afterTransfer();
+    afterTransfer();
+}
+
+void MachineHost::progress(std::int64_t& done, std::int64_t& total) const {
+    done = total = -1;
+    if (m_phase == Phase::Receiving) {
+        done = m_line->bytesIn();
+    } else if (m_phase == Phase::Answering && m_send) {
+        done = m_send->sentCount();
+        total = m_send->totalLength();
+    }
 }
 
 std::string MachineHost::stateText() const {
     const std::int64_t now = m_clock.nowMs();
     switch (m_phase) {
-        case Phase::Closed:
-            if (m_everOpen) return "line lost, retrying";
-            return m_lossJournaled ? "line not available, retrying" : "opening the line";
+        case Phase::Closed: {
+            if (!m_lossJournaled) return "opening the line";
+            std::tm local{};
+            localtime_r(&m_lineReasonSince, &local);
+            char since[16];
+            std::strftime(since, sizeof since, "%H:%M:%S", &local);
+            return std::string(m_everOpen ? "line lost" : "line not available") + " since " +
+                   since + " (" + m_lineReason + "), retrying every " +
+                   std::to_string(kRetryMs / 1000) + " s";
+        }
         case Phase::Listening: return "listening";
         case Phase::Receiving: return "receiving " + std::to_string(m_line->bytesIn()) + " bytes";
         case Phase::Answering: {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "Clock.h"
@@ -11,6 +12,7 @@
 #include "ReceiveEngine.h"
 #include "RequestMatcher.h"
 #include "SendEngine.h"
+#include "SendQueue.h"
 #include "ServiceView.h"
 #include "ShopConfig.h"
 
@@ -31,10 +33,14 @@ struct Wake {
 // thread, one service() at a time; no call blocks.
 //
 // A punched program is stored under its first O-number (or the time), never
-// over another file, and appears only whole; a reception cut short is
-// stored with ".partial". The stored file holds what the machine punched
-// (from its first "%" through its second in marks mode), without the empty
-// line the receive engine puts at the top of its file.
+// over another file, and appears only whole, as soon as its end is seen; a
+// reception cut short is stored with ".partial". The stored file holds what
+// the machine punched (from its first "%" through its second in marks
+// mode), nothing more. Bytes read from the line are never dropped: when the
+// line is lost, the service stops or the machine is retired, every program
+// among the bytes read so far is stored, whole or as ".partial". A program
+// that cannot be stored (a full disk) is kept where the journal says, in as
+// few files as possible.
 class MachineHost {
 public:
     MachineHost(MachineConfig config, Clock& clock, Journal& journal, LinePortFactory makePort);
@@ -49,8 +55,9 @@ public:
     // Does what can be done now and says when to come back.
     Wake service();
 
-    // Ends any transfer by the quit path (a reception is stored as
-    // ".partial"), then the host is done.
+    // Stores what was read and ends any transfer by the quit path (a
+    // reception is stored as ".partial"), then the host is done. Nothing
+    // more is read from the line.
     void terminate();
     // Lets a transfer in progress finish, then the host is done.
     void retire();
@@ -60,9 +67,18 @@ public:
     // null when the line is not open.
     std::unique_ptr<LineKeeper> releaseLine();
 
+    // The queue the host takes sends from when its line is free (null: none).
+    // A queued send goes out as an answer to a request does, at the machine's
+    // DC1, but waits for it as long as the send stays queued; a program the
+    // machine punches meanwhile comes first, and the send waits again.
+    void setQueue(SendQueue* queue) { m_queue = queue; }
+
     const MachineConfig& config() const { return m_config; }
+    // The transfer in progress: bytes received (total -1) or sent of total;
+    // both -1 when there is none.
+    void progress(std::int64_t& done, std::int64_t& total) const;
     // "listening", "receiving 1200 bytes", "sending 300 of 2048", "held by
-    // DC3 for 12 s", "line lost, retrying", ...
+    // DC3 for 12 s", "line lost since 10:31:02 (reason), retrying every 5 s", ...
     std::string stateText() const;
 
     // How long the host waits before it opens a lost line again, for a
@@ -94,17 +110,25 @@ private:
     void startReception(bool eia);
     void finishReception();
     void answerRequest(const std::string& name, JournalRecord request);
+    // Starts the machine's first queued send, if any; false when none started.
+    bool startQueued();
     void startAnswer(const std::string& text, const std::string& label);
     void finishAnswer();
-    void storeReceived(const std::string& text, bool complete, JournalRecord record);
+    // Gives the reception's file its name in `incoming`.
+    void storeReception(const std::string& text, bool complete, JournalRecord record);
+    // A reception the engine could not write whole: its parts are kept.
+    void keepFailedReception(const std::string& said, JournalRecord record);
     void releaseMachine();
     void lineLost();
+    void lineFailed(const std::string& outcome);
     void afterTransfer();
 
     JournalRecord record(const std::string& direction) const;
     JournalRecord transferRecord(const std::string& direction, bool in) const;
     void journal(const JournalRecord& record);
-    std::string receivingPath() const;
+    // A file for the next reception, hidden in `incoming`, that holds
+    // nothing yet.
+    std::string freshReceivingPath() const;
     Settings settingsFor(bool eia, bool marks) const;
 
     MachineConfig m_config;
@@ -124,10 +148,16 @@ private:
     bool m_eia = false;  // tape code of the current or last program
     bool m_everOpen = false;
     bool m_lossJournaled = false;
+    std::string m_lineReason;         // why the line is not open, as last journaled
+    std::time_t m_lineReasonSince = 0;
+    std::string m_receivingPath;
     std::int64_t m_retryAt = 0;
     std::int64_t m_engineStartMs = 0;
     std::string m_answerLabel;
     std::int64_t m_answerLength = 0;
+    SendQueue* m_queue = nullptr;
+    std::optional<QueuedSend> m_queued;  // the queued send being answered
+    bool m_queuedSending = false;        // ... and its DC1 has come
 };
 
 }  // namespace fbx::shop

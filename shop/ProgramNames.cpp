@@ -117,6 +117,15 @@ Status storeProgram(const std::string& dir, const std::string& base, const std::
         unlink(hidden.c_str());
         return Status::fileError(describeErrno(hidden, writeError));
     }
+    Status linked = linkProgram(dir, base, suffix, hidden, storedPath);
+    unlink(hidden.c_str());
+    return linked;
+}
+
+Status linkProgram(const std::string& dir, const std::string& base, const std::string& suffix,
+                   const std::string& existing, std::string& storedPath) {
+    if (std::string why = nameProblem(base + suffix); !why.empty())
+        return Status::refused(base + suffix + ": " + why);
     // link() never replaces a file: an existing name answers EEXIST and the
     // next number is tried.
     Status result = Status::fileError(dir + ": no free name for " + base + suffix);
@@ -124,7 +133,7 @@ Status storeProgram(const std::string& dir, const std::string& base, const std::
         const std::string name =
             number == 0 ? base + suffix : base + "-" + std::to_string(number) + suffix;
         const std::string target = (fs::path(dir) / name).string();
-        if (::link(hidden.c_str(), target.c_str()) == 0) {
+        if (::link(existing.c_str(), target.c_str()) == 0) {
             storedPath = target;
             result = Status::ok();
             break;
@@ -134,9 +143,10 @@ Status storeProgram(const std::string& dir, const std::string& base, const std::
             break;
         }
     }
-    unlink(hidden.c_str());
+    if (!result.isOk()) return result;
+    unlink(existing.c_str());
     // The new name itself reaches the disk with the directory.
-    if (result.isOk()) syncDirectoryOf(storedPath);
+    syncDirectoryOf(storedPath);
     return result;
 }
 

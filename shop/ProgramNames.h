@@ -49,4 +49,9 @@ Requested findRequested(const std::string& folder, const std::string& name);
 Status storeProgram(const std::string& dir, const std::string& base, const std::string& suffix,
                     std::string_view text, std::string& storedPath);
 
+// Gives a whole file that is already on the disk (flushed) its name in dir,
+// as storeProgram names what it writes, and removes its old name.
+Status linkProgram(const std::string& dir, const std::string& base, const std::string& suffix,
+                   const std::string& existing, std::string& storedPath);
+
 }  // namespace fbx::shop

@@ -13,6 +13,7 @@ Shop::~Shop() = default;
 void Shop::add(const MachineConfig& config) {
     Running r;
     r.host = std::make_unique<MachineHost>(config, m_clock, m_journal, m_makePort);
+    r.host->setQueue(m_queue);
     m_running.push_back(std::move(r));
 }
 
@@ -37,7 +38,7 @@ void Shop::apply(const ShopConfig& config) {
     for (const std::string& name : config.refused) {
         std::string why;
         for (const ConfigProblem& p : config.problems) {
-            if (p.section == name) {
+            if (p.section == name && p.kind == ConfigProblem::Kind::Error) {
                 why = describe(p);
                 break;
             }
@@ -79,6 +80,7 @@ void Shop::replaceDone() {
                                                      std::move(line));
         else
             it->host = std::make_unique<MachineHost>(*it->successor, m_clock, m_journal, m_makePort);
+        it->host->setQueue(m_queue);
         it->successor.reset();
         it->wake = Wake{};
         it->due = true;
@@ -122,15 +124,49 @@ short Shop::runOnce(int extraFd, int maxWaitMs) {
     return extraEvents;
 }
 
+std::string Shop::stateOf(const Running& r) const {
+    std::string state = r.host->stateText();
+    if (r.successor && !r.host->done()) state += " (restarts with new settings after this)";
+    return state;
+}
+
 std::vector<MachineState> Shop::states() const {
     std::vector<MachineState> states;
-    for (const Running& r : m_running) {
-        std::string state = r.host->stateText();
-        if (r.successor && !r.host->done()) state += " (restarts with new settings after this)";
-        states.push_back({r.host->config().name, r.host->config().port, state});
-    }
+    for (const Running& r : m_running)
+        states.push_back({r.host->config().name, r.host->config().port, stateOf(r)});
     states.insert(states.end(), m_refused.begin(), m_refused.end());
     return states;
+}
+
+std::vector<MachineSnapshot> Shop::machines() const {
+    std::vector<MachineSnapshot> machines;
+    for (const Running& r : m_running) {
+        MachineSnapshot m;
+        m.config = r.host->config();
+        m.state = stateOf(r);
+        r.host->progress(m.done, m.total);
+        machines.push_back(std::move(m));
+    }
+    for (const MachineState& refused : m_refused) {
+        MachineSnapshot m;
+        m.config.name = refused.name;
+        m.config.port = refused.port;
+        m.started = false;
+        m.state = refused.state;
+        machines.push_back(std::move(m));
+    }
+    return machines;
+}
+
+void Shop::setQueue(SendQueue* queue) {
+    m_queue = queue;
+    for (Running& r : m_running) r.host->setQueue(queue);
+}
+
+void Shop::queueChanged(const std::string& machine) {
+    for (Running& r : m_running) {
+        if (r.host->config().name == machine) r.due = true;
+    }
 }
 
 }  // namespace fbx::shop

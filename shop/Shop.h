@@ -8,14 +8,17 @@
 #include "Journal.h"
 #include "LinePorts.h"
 #include "MachineHost.h"
+#include "SendQueue.h"
+#include "ShopAccess.h"
 #include "ShopConfig.h"
 #include "StateFile.h"
 
 namespace fbx::shop {
 
 // Every machine of the shop, served from one thread by one poll over their
-// lines' descriptors and their timers.
-class Shop {
+// lines' descriptors and their timers. It shows itself to the web side as
+// a ShopAccess.
+class Shop : public ShopAccess {
 public:
     Shop(Clock& clock, Journal& journal, LinePortFactory makePort);
     ~Shop();
@@ -40,6 +43,13 @@ public:
 
     // One line per machine for the state file, running ones first.
     std::vector<MachineState> states() const;
+    // The same with each machine's settings and progress, for the web side.
+    std::vector<MachineSnapshot> machines() const override;
+
+    // The queue of sends every machine takes from (null: none).
+    void setQueue(SendQueue* queue);
+    // The machine looks at its queue at its next turn.
+    void queueChanged(const std::string& machine) override;
     std::size_t runningCount() const { return m_running.size(); }
 
 private:
@@ -52,6 +62,7 @@ private:
 
     void add(const MachineConfig& config);
     void replaceDone();
+    std::string stateOf(const Running& r) const;
 
     Clock& m_clock;
     Journal& m_journal;
@@ -59,6 +70,7 @@ private:
     std::vector<Running> m_running;
     std::vector<MachineState> m_refused;
     bool m_terminating = false;
+    SendQueue* m_queue = nullptr;
 };
 
 }  // namespace fbx::shop

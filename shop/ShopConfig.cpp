@@ -7,9 +7,14 @@
 #include <map>
 #include <set>
 
+#include <fcntl.h>
 #include <ini.h>
+#include <netdb.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "ConfigFile.h"
+#include "DeviceName.h"
 #include "LinePorts.h"
 #include "RequestMatcher.h"
 
@@ -25,6 +30,7 @@ struct Entry {
     std::string section;
     std::string key;  // lower case
     std::string value;
+    int line = 0;
 };
 
 std::string lower(std::string text) {
@@ -48,24 +54,48 @@ int collect(void* user, const char* section, const char* name, const char* value
     return 1;
 }
 
-// The section that holds the given 1-based line of text, as the reader
-// sees section headers: a line whose first non-blank character is "[".
-std::string sectionAtLine(std::string_view text, int line) {
+std::string trimmed(std::string_view text) {
+    const size_t first = text.find_first_not_of(" \t\r");
+    if (first == std::string_view::npos) return {};
+    const size_t last = text.find_last_not_of(" \t\r");
+    return std::string(text.substr(first, last - first + 1));
+}
+
+// The lines of the text as the INI reader sees them: section headers, keys
+// (lower case) and lines that are neither, each with its 1-based number.
+struct Row {
+    enum class Kind { Section, Key, Broken } kind;
+    std::string section;  // the section the row is in (Section: its name)
+    std::string key;
+    int line;
+};
+
+std::vector<Row> scanRows(std::string_view text) {
+    std::vector<Row> rows;
     std::string section;
     int number = 0;
-    size_t start = 0;
-    while (start <= text.size() && ++number < line) {
+    for (size_t start = 0; start <= text.size();) {
         size_t end = text.find('\n', start);
-        std::string_view row = text.substr(start, end == std::string_view::npos ? end : end - start);
-        size_t first = row.find_first_not_of(" \t");
-        if (first != std::string_view::npos && row[first] == '[') {
-            size_t close = row.find(']', first);
-            if (close != std::string_view::npos) section = row.substr(first + 1, close - first - 1);
-        }
-        if (end == std::string_view::npos) break;
+        if (end == std::string_view::npos) end = text.size();
+        const std::string row = trimmed(text.substr(start, end - start));
+        ++number;
         start = end + 1;
+        if (row.empty() || row[0] == ';' || row[0] == '#') continue;
+        if (row[0] == '[') {
+            const size_t close = row.find(']');
+            if (close != std::string::npos) {
+                section = trimmed(std::string_view(row).substr(1, close - 1));
+                rows.push_back({Row::Kind::Section, section, "", number});
+                continue;
+            }
+        }
+        const size_t split = row.find_first_of("=:");
+        if (split == std::string::npos || row[0] == '[')
+            rows.push_back({Row::Kind::Broken, section, "", number});
+        else
+            rows.push_back({Row::Kind::Key, section, lower(trimmed(row.substr(0, split))), number});
     }
-    return section;
+    return rows;
 }
 
 std::string absolute(const std::string& path, const std::string& baseDir) {
@@ -111,11 +141,16 @@ bool acceptableRule(const std::string& text) {
 
 class SectionReader {
 public:
-    SectionReader(ShopConfig& config, std::string section)
-        : m_config(config), m_section(std::move(section)) {}
+    SectionReader(ShopConfig& config, std::string section, int line)
+        : m_config(config), m_section(std::move(section)), m_line(line) {}
 
-    void problem(const std::string& key, const std::string& message) {
-        m_config.problems.push_back({m_section, key, message, 0});
+    // A problem told with the given line, or the key's, or the header's.
+    void problem(const std::string& key, const std::string& message, int line = 0) {
+        if (line == 0) {
+            auto at = m_config.lines.find(m_section + "\n" + key);
+            line = at != m_config.lines.end() ? at->second : m_line;
+        }
+        m_config.problems.push_back({m_section, key, message, line});
         m_failed = true;
     }
     bool failed() const { return m_failed; }
@@ -123,13 +158,14 @@ public:
 private:
     ShopConfig& m_config;
     std::string m_section;
+    int m_line;
     bool m_failed = false;
 };
 
 void readMachine(const std::string& name, const std::vector<Entry>& entries,
                  const std::string& baseDir, ShopConfig& config,
-                 std::map<std::string, std::string>& portOwners) {
-    SectionReader reader(config, name);
+                 std::map<std::string, std::string>& portOwners, int headerLine, bool broken) {
+    SectionReader reader(config, name, headerLine);
     MachineConfig m;
     m.name = name;
     m.request = kDefaultRequest;
@@ -141,12 +177,12 @@ void readMachine(const std::string& name, const std::vector<Entry>& entries,
     for (const Entry& e : entries) {
         const std::string& v = e.value;
         if (!seen.insert(e.key).second) {
-            reader.problem(e.key, "given twice");
+            reader.problem(e.key, "given twice", e.line);
             continue;
         }
         long number = 0;
         if (e.key == "port") {
-            if (std::string why = linePortProblem(v); !why.empty()) reader.problem(e.key, why);
+            if (std::string why = linePortProblem(v); !why.empty()) reader.problem(e.key, why, e.line);
             m.port = v;
         } else if (e.key == "baud") {
             static const std::set<long> rates{300, 600, 1200, 2400, 4800, 9600, 19200, 38400};
@@ -154,32 +190,32 @@ void readMachine(const std::string& name, const std::vector<Entry>& entries,
                 m.baud = static_cast<int>(number);
             else
                 reader.problem(e.key, "'" + v + "' is not one of 300, 600, 1200, 2400, 4800, "
-                                                "9600, 19200, 38400");
+                                                "9600, 19200, 38400", e.line);
         } else if (e.key == "databits") {
             if (v == "7" || v == "8") m.dataBits = v[0] - '0';
-            else reader.problem(e.key, "'" + v + "' is not 7 or 8");
+            else reader.problem(e.key, "'" + v + "' is not 7 or 8", e.line);
         } else if (e.key == "parity") {
             const std::string p = lower(v);
             if (p == "n" || p == "e" || p == "o") m.parity = p[0];
-            else reader.problem(e.key, "'" + v + "' is not n, e or o");
+            else reader.problem(e.key, "'" + v + "' is not n, e or o", e.line);
         } else if (e.key == "stopbits") {
             if (v == "1" || v == "2") m.stopBits = v[0] - '0';
-            else reader.problem(e.key, "'" + v + "' is not 1 or 2");
+            else reader.problem(e.key, "'" + v + "' is not 1 or 2", e.line);
         } else if (e.key == "handshake") {
             const std::string h = lower(v);
             if (h == "soft") m.handshake = "Soft";
             else if (h == "brix") m.handshake = "Brix";
-            else reader.problem(e.key, "'" + v + "' is not Soft or Brix");
+            else reader.problem(e.key, "'" + v + "' is not Soft or Brix", e.line);
         } else if (e.key == "code") {
             const std::string c = lower(v);
             if (c == "iso") m.code = TapeCode::Iso;
             else if (c == "eia") m.code = TapeCode::Eia;
             else if (c == "auto") m.code = TapeCode::Auto;
-            else reader.problem(e.key, "'" + v + "' is not ISO, EIA or auto");
+            else reader.problem(e.key, "'" + v + "' is not ISO, EIA or auto", e.line);
         } else if (e.key.size() == 5 && e.key.rfind("rule", 0) == 0 && e.key[4] >= '1' &&
                    e.key[4] <= '7') {
             if (acceptableRule(v)) m.rules[static_cast<size_t>(e.key[4] - '1')] = v;
-            else reader.problem(e.key, "a processing string has six brackets, [XX][N][xx xx ...]");
+            else reader.problem(e.key, "a processing string has six brackets, [XX][N][xx xx ...]", e.line);
         } else if (e.key == "folder") {
             m.folder = absolute(v, baseDir);
         } else if (e.key == "incoming") {
@@ -189,16 +225,16 @@ void readMachine(const std::string& name, const std::vector<Entry>& entries,
             const std::string r = lower(v);
             if (r == "marks") m.receive = ReceiveMode::Marks;
             else if (r == "continuous") m.receive = ReceiveMode::Continuous;
-            else reader.problem(e.key, "'" + v + "' is not marks or continuous");
+            else reader.problem(e.key, "'" + v + "' is not marks or continuous", e.line);
         } else if (e.key == "idle") {
             if (!seconds(v, m.idleSeconds))
-                reader.problem(e.key, "'" + v + "' is not a number of seconds from 0.5 to 3600");
+                reader.problem(e.key, "'" + v + "' is not a number of seconds from 0.5 to 3600", e.line);
         } else if (e.key == "request") {
             if (std::string why = RequestMatcher::check(v); !why.empty())
-                reader.problem(e.key, why);
+                reader.problem(e.key, why, e.line);
             m.request = v;
         } else {
-            reader.problem(e.key, "unknown key");
+            reader.problem(e.key, "unknown key", e.line);
         }
     }
     if (m.port.empty() && !seen.count("port")) reader.problem("port", "missing: the machine's line");
@@ -218,17 +254,17 @@ void readMachine(const std::string& name, const std::vector<Entry>& entries,
         auto [owner, fresh] = portOwners.emplace(m.port, name);
         if (!fresh) reader.problem("port", m.port + " is the line of [" + owner->second + "] already");
     }
-    if (reader.failed()) config.refused.push_back(name);
+    if (reader.failed() || broken) config.refused.push_back(name);
     else config.machines.push_back(std::move(m));
 }
 
 void readService(const std::vector<Entry>& entries, const std::string& baseDir,
-                 ShopConfig& config) {
-    SectionReader reader(config, kServiceSection);
+                 ShopConfig& config, int headerLine) {
+    SectionReader reader(config, kServiceSection, headerLine);
     for (const Entry& e : entries) {
         if (e.key == "journal" && !e.value.empty()) config.service.journal = absolute(e.value, baseDir);
         else if (e.key == "state" && !e.value.empty()) config.service.stateFile = absolute(e.value, baseDir);
-        else reader.problem(e.key, e.value.empty() ? "empty" : "unknown key");
+        else reader.problem(e.key, e.value.empty() ? "empty" : "unknown key", e.line);
     }
 }
 
@@ -239,10 +275,12 @@ bool MachineConfig::sameLine(const MachineConfig& o) const {
            stopBits == o.stopBits;
 }
 
-ShopConfig parseShopConfig(std::string_view text, const std::string& baseDir) {
+ShopConfig parseShopConfig(std::string_view text, const std::string& baseDir,
+                           const std::string& stateDir) {
     ShopConfig config;
-    config.service.journal = absolute("journal.jsonl", baseDir);
-    config.service.stateFile = absolute("ferobrixlan-server.state", baseDir);
+    const std::string stateBase = stateDir.empty() ? baseDir : stateDir;
+    config.service.journal = absolute("journal.jsonl", stateBase);
+    config.service.stateFile = absolute("ferobrixlan-server.state", stateBase);
 
     // Values are kept as written: no inline comments (a ";" may be part of a
     // pattern), no continuation lines, lines of any sensible length.
@@ -256,36 +294,75 @@ ShopConfig parseShopConfig(std::string_view text, const std::string& baseDir) {
 
     std::vector<Entry> entries;
     const std::string terminated(text.substr(0, text.find('\0')));
-    const int bad = ini_parse_string(terminated.c_str(), collect, &entries);
-    if (bad > 0) {
-        const std::string section = sectionAtLine(terminated, bad);
-        config.problems.push_back({section, "",
-                                   "line " + std::to_string(bad) +
-                                       " is neither [section] nor key = value",
-                                   bad});
-        if (!section.empty() && lower(section) != kServiceSection) config.refused.push_back(section);
-    }
+    ini_parse_string(terminated.c_str(), collect, &entries);
 
-    // Sections in the order they first appear; a repeated header continues
-    // its section.
+    // Where each entry stands, every line that is neither a header nor a
+    // key, and every header given twice.
+    const std::vector<Row> rows = scanRows(terminated);
+    std::map<std::string, int> headers;
+    std::set<std::string> broken;
+    for (const Row& row : rows) {
+        if (row.kind == Row::Kind::Broken) {
+            config.problems.push_back({row.section, "",
+                                       "line " + std::to_string(row.line) +
+                                           " is neither [section] nor key = value",
+                                       row.line});
+            if (!row.section.empty() && lower(row.section) != kServiceSection)
+                broken.insert(row.section);
+        } else if (row.kind == Row::Kind::Section && !headers.emplace(row.section, row.line).second) {
+            config.problems.push_back({row.section, "",
+                                       "given twice, on line " +
+                                           std::to_string(headers[row.section]) + " and line " +
+                                           std::to_string(row.line),
+                                       row.line});
+            if (lower(row.section) != kServiceSection) broken.insert(row.section);
+        }
+    }
+    size_t next = 0;
+    for (Entry& e : entries) {
+        for (size_t i = next; i < rows.size(); ++i) {
+            if (rows[i].kind == Row::Kind::Key && rows[i].section == e.section && rows[i].key == e.key) {
+                e.line = rows[i].line;
+                next = i + 1;
+                config.lines.emplace(e.section + "\n" + e.key, e.line);
+                break;
+            }
+        }
+    }
+    for (const auto& [name, line] : headers) config.lines.emplace(name + "\n", line);
+
+    // Sections in the order they first appear.
     std::vector<std::string> order;
     std::map<std::string, std::vector<Entry>> sections;
     for (const Entry& e : entries) {
         if (e.section.empty()) {
-            config.problems.push_back({"", e.key, "stands before the first [section]", 0});
+            config.problems.push_back({"", e.key, "stands before the first [section]", e.line});
             continue;
         }
         if (!sections.count(e.section)) order.push_back(e.section);
         sections[e.section].push_back(e);
     }
+    for (const auto& [name, line] : headers) {
+        if (!sections.count(name)) order.push_back(name);
+    }
     std::map<std::string, std::string> portOwners;
     for (const std::string& name : order) {
         if (lower(name) == kServiceSection) {
-            readService(sections[name], baseDir, config);
-        } else if (std::find(config.refused.begin(), config.refused.end(), name) ==
-                   config.refused.end()) {
-            readMachine(name, sections[name], baseDir, config, portOwners);
-        }
+            readService(sections[name], baseDir, config, headers[name]);
+        } else if (lower(name) == web::kWebSection) {
+            std::vector<std::pair<std::string, std::string>> keys;
+            for (const Entry& e : sections[name]) keys.emplace_back(e.key, e.value);
+            const std::size_t first = config.problems.size();
+            config.web = web::readWebSection(keys, baseDir, config.problems);
+            for (std::size_t i = first; i < config.problems.size(); ++i) {
+                ConfigProblem& p = config.problems[i];
+                auto at = config.lines.find(name + "\n" + p.key);
+                if (at == config.lines.end()) at = config.lines.find(name + "\n");
+                if (at != config.lines.end()) p.line = at->second;
+            }
+        } else
+            readMachine(name, sections[name], baseDir, config, portOwners, headers[name],
+                        broken.count(name) > 0);
     }
     return config;
 }
@@ -293,14 +370,113 @@ ShopConfig parseShopConfig(std::string_view text, const std::string& baseDir) {
 ShopConfig readShopConfig(const std::string& path) {
     std::string text;
     const std::string baseDir = fs::absolute(fs::path(path)).parent_path().string();
+    // systemd's StateDirectory= (the first, when it names several).
+    const char* state = std::getenv("STATE_DIRECTORY");
+    std::string stateDir = state ? state : "";
+    stateDir = stateDir.substr(0, stateDir.find(':'));
     Status st = readWholeFile(path, text);
     if (!st.isOk()) {
-        ShopConfig config = parseShopConfig("", baseDir);
+        ShopConfig config = parseShopConfig("", baseDir, stateDir);
         config.readable = false;
         config.problems.push_back({"", "", st.message(), 0});
         return config;
     }
-    return parseShopConfig(text, baseDir);
+    return parseShopConfig(text, baseDir, stateDir);
+}
+
+namespace {
+
+// Whether this process may write in dir, or create it: the nearest folder
+// that exists decides. Empty when it may; otherwise why not.
+std::string notWritable(const fs::path& dir) {
+    std::error_code ec;
+    fs::path existing = dir;
+    while (!existing.empty() && !fs::exists(existing, ec)) existing = existing.parent_path();
+    if (existing.empty()) existing = "/";
+    if (!fs::is_directory(existing, ec)) return existing.string() + " is not a directory";
+    if (::faccessat(AT_FDCWD, existing.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
+        return describeErrno(existing.string(), errno) + " (as user " +
+               std::to_string(::geteuid()) + ")";
+    return {};
+}
+
+std::string fileNotWritable(const std::string& path) {
+    std::error_code ec;
+    if (fs::exists(path, ec) && ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0)
+        return describeErrno(path, errno);
+    return notWritable(fs::path(path).parent_path());
+}
+
+// "ADDRESS:PORT" of a device server's line, as the name resolves now;
+// empty when it does not.
+std::string resolvedEndpoint(const DeviceName& device) {
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(device.host.c_str(), std::to_string(device.tcpPort).c_str(), &hints, &found) != 0)
+        return {};
+    char host[NI_MAXHOST] = "", port[NI_MAXSERV] = "";
+    getnameinfo(found->ai_addr, found->ai_addrlen, host, sizeof host, port, sizeof port,
+                NI_NUMERICHOST | NI_NUMERICSERV);
+    freeaddrinfo(found);
+    return std::string(host) + ":" + port;
+}
+
+}  // namespace
+
+void checkShopEnvironment(ShopConfig& config) {
+    using Kind = ConfigProblem::Kind;
+    auto add = [&](const std::string& section, const std::string& key, const std::string& message,
+                   Kind kind) { config.problems.push_back({section, key, message, 0, kind}); };
+    if (std::string why = fileNotWritable(config.service.journal); !why.empty())
+        add(kServiceSection, "journal", "the journal cannot be written: " + why, Kind::Unusable);
+    if (std::string why = fileNotWritable(config.service.stateFile); !why.empty())
+        add(kServiceSection, "state", "the state file cannot be written: " + why, Kind::Unusable);
+    std::map<std::string, std::string> endpoints;  // resolved line -> machine
+    std::vector<MachineConfig> fit;
+    for (MachineConfig& m : config.machines) {
+        if (std::string why = notWritable(m.incoming); !why.empty())
+            add(m.name, "incoming", "received programs cannot be stored: " + why, Kind::Unusable);
+        if (::faccessat(AT_FDCWD, m.folder.c_str(), R_OK | X_OK, AT_EACCESS) != 0)
+            add(m.name, "folder", "programs cannot be read: " + describeErrno(m.folder, errno),
+                Kind::Unusable);
+        const DeviceName device = parseDeviceName(m.port);
+        std::error_code ec;
+        if (device.kind == DeviceKind::Tty && !fs::exists(m.port, ec))
+            add(m.name, "port", m.port + " does not exist (yet)", Kind::Warning);
+        if (device.isNetwork()) {
+            const std::string endpoint = resolvedEndpoint(device);
+            if (!endpoint.empty()) {
+                auto [owner, fresh] = endpoints.emplace(endpoint, m.name);
+                if (!fresh) {
+                    add(m.name, "port",
+                        m.port + " is the line of [" + owner->second + "] already (both are " +
+                            endpoint + ")",
+                        Kind::Error);
+                    config.refused.push_back(m.name);
+                    continue;
+                }
+            }
+        }
+        fit.push_back(m);
+    }
+    config.machines = std::move(fit);
+    // Each is told with the line of its key, or of its section's header.
+    for (ConfigProblem& p : config.problems) {
+        if (p.line > 0) continue;
+        auto at = config.lines.find(p.section + "\n" + p.key);
+        if (at == config.lines.end()) at = config.lines.find(p.section + "\n");
+        if (at != config.lines.end()) p.line = at->second;
+    }
+}
+
+std::string reloadProblem(const ShopConfig& config) {
+    if (!config.readable) return config.problems.empty() ? "unreadable" : describe(config.problems[0]);
+    for (const ConfigProblem& p : config.problems) {
+        if (p.kind == ConfigProblem::Kind::Error) return describe(p);
+    }
+    if (config.machines.empty()) return "it names no machine";
+    return {};
 }
 
 Settings engineSettings(const MachineConfig& m) {
@@ -328,6 +504,9 @@ std::string describe(const ConfigProblem& p) {
     std::string where;
     if (!p.section.empty()) where = "[" + p.section + "]";
     if (!p.key.empty()) where += (where.empty() ? "" : " ") + p.key;
+    if (p.line > 0 && p.message.rfind("line ", 0) != 0)
+        where += (where.empty() ? "line " : " (line ") + std::to_string(p.line) +
+                 (where.empty() ? "" : ")");
     return where.empty() ? p.message : where + ": " + p.message;
 }
 

@@ -1,11 +1,13 @@
 #pragma once
 
 #include <array>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "Settings.h"
+#include "WebConfig.h"
 
 namespace fbx::shop {
 
@@ -47,13 +49,19 @@ struct ServiceConfig {
     std::string stateFile;  // absolute
 };
 
-// Something wrong in the configuration, with where it is. A problem with a
+// Something wrong in the configuration, with where it is. An error in a
 // machine's section means that machine is not started; the others are.
 struct ConfigProblem {
+    enum class Kind {
+        Error,     // the section is not started
+        Unusable,  // something the service needs is missing or not writable
+        Warning,   // told, and nothing else (a device that is not plugged in yet)
+    };
     std::string section;  // empty: the file as a whole
     std::string key;      // empty: the section as a whole
     std::string message;
     int line = 0;  // 1-based line of the file, 0 when not tied to one
+    Kind kind = Kind::Error;
 };
 
 struct ShopConfig {
@@ -62,6 +70,9 @@ struct ShopConfig {
     std::vector<ConfigProblem> problems;
     std::vector<std::string> refused;  // sections that are not started
     bool readable = true;              // false: the file could not be read at all
+    web::WebConfig web;                // the [web] section; not enabled without it
+    // Where each key stands: "section\nkey" (key empty: the section's header).
+    std::map<std::string, int> lines;
 };
 
 // The default `request` pattern: a comment "(LOAD O1234)" or "(SEND O1234)"
@@ -73,17 +84,34 @@ inline constexpr const char* kDefaultRequest = R"(\((?:LOAD|SEND) +([^()\r\n]+?)
 // relative to baseDir (the configuration file's directory). Values are
 // taken as written, after surrounding blanks and one pair of enclosing double
 // quotes are removed; keys are not case-sensitive. Never fails as a whole:
-// every problem is listed and only the sections it concerns are refused.
-ShopConfig parseShopConfig(std::string_view text, const std::string& baseDir);
+// every problem is listed, with its line, and only the sections it concerns
+// are refused. The journal and the state file default to stateDir (systemd's
+// state directory of the service) or, when that is empty, to baseDir.
+ShopConfig parseShopConfig(std::string_view text, const std::string& baseDir,
+                           const std::string& stateDir = {});
 
-// Reads the configuration file at path (see parseShopConfig).
+// Reads the configuration file at path (see parseShopConfig), with the
+// state directory systemd gives the service ($STATE_DIRECTORY).
 ShopConfig readShopConfig(const std::string& path);
+
+// Adds what the running service would find wrong, as the user this process
+// runs as: an `incoming` folder, the journal's and the state file's folders
+// that cannot be written (Unusable), a `folder` that cannot be read
+// (Unusable), a device path that does not exist (Warning: a USB adapter may
+// come later).
+void checkShopEnvironment(ShopConfig& config);
+
+// Whether the service may take config as it is at a reload: the file was
+// read whole and holds no error and at least one machine. Empty when it may;
+// otherwise why not.
+std::string reloadProblem(const ShopConfig& config);
 
 // The engine settings that carry a machine's line parameters, handshake and
 // processing strings; mode and tape code are the caller's.
 Settings engineSettings(const MachineConfig& machine);
 
-// A problem as one line of text: "[mill-1] baud: ..." or "line 12: ...".
+// A problem as one line of text: "[mill-1] baud (line 12): ..." or
+// "line 12: ...".
 std::string describe(const ConfigProblem& problem);
 
 }  // namespace fbx::shop

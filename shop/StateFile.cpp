@@ -24,6 +24,7 @@ std::string oneLine(std::string text) {
 Status writeStateFile(const std::string& path, const StateReport& report) {
     std::string text = std::string(kHeader) + "\npid " + std::to_string(report.pid) +
                        "\nwritten " + std::to_string(report.written) + "\n";
+    for (const std::string& note : report.notes) text += "note " + oneLine(note) + "\n";
     for (const MachineState& m : report.machines)
         text += oneLine(m.name) + "\t" + oneLine(m.port) + "\t" + oneLine(m.state) + "\n";
     const std::string temporary = path + ".new";
@@ -51,6 +52,8 @@ Status readStateFile(const std::string& path, StateReport& report) {
             report.pid = std::atol(line.c_str() + 4);
         } else if (line.rfind("written ", 0) == 0) {
             report.written = static_cast<std::time_t>(std::atoll(line.c_str() + 8));
+        } else if (line.rfind("note ", 0) == 0) {
+            report.notes.push_back(line.substr(5));
         } else {
             MachineState m;
             const size_t a = line.find('\t');
@@ -78,6 +81,7 @@ std::string formatStatus(const StateReport& report, std::time_t now, bool alive)
               ") has not written its state since " + when + ":\n";
     else
         out = "ferobrixlan-server (pid " + std::to_string(report.pid) + "), " + when + ":\n";
+    for (const std::string& note : report.notes) out += "  ! " + note + "\n";
     size_t width = 0;
     for (const MachineState& m : report.machines) width = std::max(width, m.name.size());
     for (const MachineState& m : report.machines) {

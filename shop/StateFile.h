@@ -21,6 +21,9 @@ struct StateReport {
     long pid = 0;
     std::time_t written = 0;
     std::vector<MachineState> machines;
+    // What the service itself has to say until it clears: a journal that
+    // cannot be written, a reload that was refused.
+    std::vector<std::string> notes;
 };
 
 // Replaces the state file at path in one step (written beside it, then

@@ -116,6 +116,28 @@ TEST_F(LineKeeperTest, AnAnswerWaitingForDc1LeavesAPunchedProgramOnTheLine) {
     EXPECT_EQ(poll.xoffHold, 1);
 }
 
+TEST_F(LineKeeperTest, AMachineThatSendsFasterThanItsProgramsAreTakenIsHeldAtTheBound) {
+    std::string flood;
+    for (int i = 0; flood.size() < 3 * LineKeeper::kMaxHeld; ++i)
+        flood += "%\r\nO" + std::to_string(i) + "\r\n%\r\n";
+    for (size_t at = 0; at < flood.size(); at += kReadBufferSize)
+        line->queueInput(std::string_view(flood).substr(at, kReadBufferSize));
+    ASSERT_TRUE(keeper->pull(SIZE_MAX));
+    EXPECT_LE(keeper->held().size(), LineKeeper::kMaxHeld + kReadBufferSize);
+    EXPECT_EQ(line->written, std::string(1, kDC3));
+    // An engine's DC1 does not let the machine go; taking half of it does.
+    keeper->beginEngine(LineKeeper::Limit::None, isoMarks());
+    EXPECT_EQ(keeper->sio_putch(1, kDC1), SIO_OK);
+    std::string taken;
+    while (keeper->held().size() > LineKeeper::kMaxHeld / 2 + kReadBufferSize) taken += read();
+    EXPECT_EQ(line->written, std::string(1, kDC3));
+    taken += read();
+    EXPECT_EQ(line->written, (std::string{kDC3, kDC1}));
+    // Nothing is lost on the way.
+    while (keeper->pull(SIZE_MAX) && !keeper->held().empty()) taken += read();
+    EXPECT_EQ(taken, flood);
+}
+
 TEST_F(LineKeeperTest, ALostLineFirstGivesWhatItHeld) {
     line->queueInput("%\r\nO1");
     ASSERT_TRUE(keeper->pull());

@@ -1,9 +1,12 @@
 // One machine of the shop, hosted on an in-memory line: what it punches is
-// stored, what it asks for is answered, and a lost line comes back.
+// stored as soon as it ends, nothing read is lost whatever ends the line, what
+// it asks for is answered, and a lost line comes back.
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
+#include <sys/resource.h>
 
 #include "ConfigFile.h"
 #include "EiaCodes.h"
@@ -17,6 +20,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::fileBytes;
+using Names = std::vector<std::string>;
 
 // What a tape punch in EIA puts on the line: CR dropped, LF as end of block.
 std::string eiaTape(const std::string& text) {
@@ -33,18 +37,33 @@ std::string withoutFlowControl(std::string bytes) {
     return bytes;
 }
 
+std::uint32_t crcOf(std::string_view bytes) {
+    Crc32 crc;
+    crc.update(bytes);
+    return crc.value();
+}
+
+std::string program(int number, int lines = 3) {
+    std::string text = "%\r\nO" + std::to_string(number) + " (PART)\r\n";
+    for (int i = 0; i < lines; ++i) text += "G01 X" + std::to_string(i) + " Y-2.5 F300\r\n";
+    return text + "M30\r\n%";
+}
+
 class MachineHostTest : public ::testing::Test {
 protected:
-    MachineHostTest() {
-        fs::create_directories(dir.file("nc"));
+    MachineHostTest() { setUp("nc"); }
+    ~MachineHostTest() override { unsetenv("TMPDIR"); }
+    void setUp(const std::string& folder) {
+        fs::create_directories(dir.file(folder));
         config.name = "mill-1";
         config.port = "/dev/memory";
         config.dataBits = 8;
         config.parity = 'n';
         config.code = TapeCode::Auto;
-        config.folder = dir.file("nc");
-        config.incoming = dir.file("nc/incoming");
+        config.folder = dir.file(folder);
+        config.incoming = dir.file(folder + "/incoming");
         config.request = kDefaultRequest;
+        records.clear();
     }
     void start() {
         host = std::make_unique<MachineHost>(config, clock, journal, [this](const std::string&) {
@@ -62,15 +81,29 @@ protected:
         }
         for (JournalRecord& r : journal.takeRecent()) records.push_back(r);
     }
-    std::vector<std::string> outcomes(const std::string& direction) const {
-        std::vector<std::string> found;
+    std::vector<JournalRecord> of(const std::string& direction) const {
+        std::vector<JournalRecord> found;
         for (const JournalRecord& r : records) {
-            if (r.direction == direction) found.push_back(r.outcome);
+            if (r.direction == direction) found.push_back(r);
         }
+        return found;
+    }
+    Names outcomes(const std::string& direction) const {
+        Names found;
+        for (const JournalRecord& r : of(direction)) found.push_back(r.outcome);
         return found;
     }
     std::string incoming(const std::string& name) const {
         return fileBytes(config.incoming + "/" + name);
+    }
+    // Every file in `incoming`, hidden ones too, sorted.
+    Names files() const {
+        Names names;
+        std::error_code ec;
+        for (const auto& e : fs::directory_iterator(config.incoming, ec))
+            names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
     }
     size_t opens() const {
         return std::count_if(line->calls.begin(), line->calls.end(),
@@ -91,36 +124,138 @@ TEST_F(MachineHostTest, AnIsoAndAnEiaProgramPunchedBackToBackAreStoredAsPunched)
     const std::string eia = "%\nO2002\nG01 X5\nM30\n%";
     start();
     line->queueInput(std::string(20, '\0') + iso + "\r\n" + std::string(10, '\0') + eiaTape(eia));
-    run(5000);
+    run(100);
     EXPECT_EQ(incoming("O1001.nc"), iso);
     EXPECT_EQ(incoming("O2002.nc"), eia);
-    ASSERT_EQ(outcomes("receive"), (std::vector<std::string>{"stored", "stored"}));
-    EXPECT_EQ(records[0].bytes, static_cast<std::int64_t>(iso.size()));
-    Crc32 crc;
-    crc.update(iso);
-    EXPECT_EQ(records[0].crc32, crc.value());
-    EXPECT_EQ(records[1].bytes, static_cast<std::int64_t>(eiaTape(eia).size()));
-    EXPECT_EQ(std::distance(fs::directory_iterator(config.incoming), fs::directory_iterator()), 2);
+    const auto stored = of("receive");
+    ASSERT_EQ(outcomes("receive"), (Names{"stored", "stored"}));
+    EXPECT_EQ(stored[0].bytes, static_cast<std::int64_t>(iso.size()));
+    EXPECT_EQ(stored[0].crc32, crcOf(iso));
+    // In EIA the line's bytes and the stored file differ; both are told.
+    EXPECT_EQ(stored[1].crc32, crcOf(eiaTape(eia)));
+    EXPECT_EQ(stored[1].fileBytes, static_cast<std::int64_t>(eia.size()));
+    EXPECT_EQ(stored[1].fileCrc32, crcOf(eia));
+    EXPECT_EQ(files(), (Names{"O1001.nc", "O2002.nc"}));
     EXPECT_EQ(host->stateText(), "listening");
 }
 
-TEST_F(MachineHostTest, ARequestIsAnsweredWhenTheMachineSaysDc1EvenInTheSameRead) {
-    const std::string program = "%\r\nO5001 (ANSWER)\r\nG00 X9\r\nM30\r\n%";
-    writeWholeFile(config.folder + "/O5001.nc", program);
+// Ten programs read in one go: each is stored as soon as its end is seen,
+// and whatever ends the line, each one read is stored whole and the one cut
+// short exactly as it came, never with a byte the machine did not send.
+TEST_F(MachineHostTest, ProgramsReadTogetherAreStoredAtOnceWhateverEndsTheLine) {
+    struct Case {
+        const char* end;
+        int whole;       // programs read whole before it
+        bool cutShort;   // and half of the next
+    };
+    for (const Case& c : {Case{"nothing", 10, false}, Case{"line lost", 4, true},
+                          Case{"stop", 6, true}, Case{"retire", 6, true}}) {
+        SCOPED_TRACE(c.end);
+        setUp(c.end);
+        std::string bytes;
+        for (int i = 1; i <= c.whole; ++i) bytes += program(i, 40) + "\r\n";
+        const std::string next = program(c.whole + 1, 40);
+        const std::string half = next.substr(0, next.size() / 2);
+        if (c.cutShort) bytes += half;
+        start();
+        line->queueInput(bytes);
+        run(10);  // the line opened and everything read
+        if (c.end == std::string("line lost")) line->pullCable();
+        if (c.end == std::string("stop")) host->terminate();
+        if (c.end == std::string("retire")) host->retire();
+        run(100);
+        Names expected, stored;
+        for (int i = 1; i <= c.whole; ++i) {
+            expected.push_back("O" + std::to_string(i) + ".nc");
+            EXPECT_TRUE(incoming(expected.back()) == program(i, 40)) << expected.back();
+            stored.push_back("stored");
+        }
+        if (c.end == std::string("retire")) {
+            // A program in progress is received to its end first.
+            EXPECT_FALSE(host->done());
+            line->queueInput(next.substr(half.size()));
+            run(100);
+            expected.push_back("O7.nc");
+            EXPECT_EQ(incoming("O7.nc"), next);
+            stored.push_back("stored");
+        } else if (c.cutShort) {
+            expected.push_back("O" + std::to_string(c.whole + 1) + ".nc.partial");
+            EXPECT_EQ(incoming(expected.back()), half);
+            stored.push_back("partial");
+            ASSERT_FALSE(of("receive").empty());
+            const JournalRecord partial = of("receive").back();
+            EXPECT_EQ(partial.bytes, static_cast<std::int64_t>(half.size()));
+            EXPECT_EQ(partial.crc32, crcOf(half));
+            EXPECT_EQ(partial.fileCrc32, crcOf(half));
+        }
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(files(), expected);
+        EXPECT_EQ(outcomes("receive"), stored);
+        EXPECT_EQ(host->done(), c.end != std::string("nothing") && c.end != std::string("line lost"));
+    }
+}
+
+TEST_F(MachineHostTest, AProgramTheDiskCannotTakeIsKeptWhereTheJournalSaysAndTheNextIsStored) {
+    setenv("TMPDIR", dir.path().c_str(), 1);
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit normal{};
+    getrlimit(RLIMIT_FSIZE, &normal);
+    // No file may grow past two thirds of the program: the reception's file
+    // takes its first 10 to 14 KB, the rest goes to a rescue file, and
+    // neither can take it all.
+    const std::string big = program(4711, 1100);
+    rlimit full = normal;
+    full.rlim_cur = big.size() * 2 / 3;
     start();
-    line->queueInput("%\r\n(LOAD O5001)\r\n%" + std::string(1, static_cast<char>(kDC1)));
-    run(5000);
-    EXPECT_EQ(withoutFlowControl(line->written), program);
-    EXPECT_EQ(outcomes("request"), std::vector<std::string>{"found"});
-    ASSERT_EQ(outcomes("send"), std::vector<std::string>{"sent"});
-    EXPECT_EQ(records.back().bytes, static_cast<std::int64_t>(program.size()));
-    EXPECT_TRUE(outcomes("receive").empty());
-    EXPECT_FALSE(fs::exists(config.incoming + "/O5001.nc"));
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &full), 0);
+    line->queueInput(big);
+    run(3000);
+    setrlimit(RLIMIT_FSIZE, &normal);
+
+    ASSERT_EQ(outcomes("receive"), Names{"failed"});
+    const JournalRecord failed = of("receive")[0];
+    ASSERT_EQ(failed.parts.size(), 2u) << failed.detail;
+    std::string joined;
+    for (const FilePart& part : failed.parts) {
+        const std::string bytes = fileBytes(part.file);
+        EXPECT_EQ(part.bytes, static_cast<std::int64_t>(bytes.size()));
+        EXPECT_EQ(part.crc32, crcOf(bytes));
+        EXPECT_NE(failed.detail.find(part.file), std::string::npos) << failed.detail;
+        joined += bytes;
+    }
+    EXPECT_EQ(joined, big);
+    EXPECT_EQ(failed.parts[0].file, config.incoming + "/O4711.nc.part1");
+
+    // With room again, the next program is stored as usual.
+    line->queueInput(program(4712));
+    run(100);
+    EXPECT_EQ(incoming("O4712.nc"), program(4712));
+}
+
+TEST_F(MachineHostTest, PendingTextReachesTheDiskWithinASecondOnALineThatNeverPauses) {
+    start();
+    std::string sent = "%\r\nO5\r\n";
+    line->queueInput(sent);
+    std::vector<size_t> sentAt;  // bytes sent by each 100 ms
+    for (int tick = 0; tick < 40; ++tick) {
+        run(100);
+        sentAt.push_back(sent.size());
+        std::string onDisk;
+        for (const std::string& name : files()) onDisk += incoming(name);
+        // Everything sent more than a second ago (and a pass) is on the disk.
+        if (tick >= 11) {
+            ASSERT_GE(onDisk.size(), sentAt[tick - 11]) << "at " << tick * 100 << " ms";
+            EXPECT_EQ(onDisk, sent.substr(0, onDisk.size()));
+        }
+        const std::string block = "N" + std::to_string(tick) + " G01 X1.5\r\n";
+        line->queueInput(block);
+        sent += block;
+    }
 }
 
 TEST_F(MachineHostTest, AnAnswerTheMachineHoldsIsShownHeldUntilItsDc1) {
-    const std::string program = "%\r\nO5002\r\nG00 X9\r\nM30\r\n%";
-    writeWholeFile(config.folder + "/O5002.nc", program);
+    const std::string answer = program(5002);
+    writeWholeFile(config.folder + "/O5002.nc", answer);
     start();
     line->queueInput("%\r\n(LOAD O5002)\r\n%" + std::string{kDC1, kDC3});
     run(3000);
@@ -129,15 +264,20 @@ TEST_F(MachineHostTest, AnAnswerTheMachineHoldsIsShownHeldUntilItsDc1) {
     ASSERT_EQ(first.substr(0, held.size()), held);
     run(2000);
     EXPECT_EQ(host->stateText(), held + std::to_string(std::stoi(first.substr(held.size())) + 2) + " s");
-    EXPECT_LT(withoutFlowControl(line->written).size(), program.size());
+    EXPECT_LT(withoutFlowControl(line->written).size(), answer.size());
     line->queueInput({kDC1});
     run(1000);
-    EXPECT_EQ(withoutFlowControl(line->written), program);
+    EXPECT_EQ(withoutFlowControl(line->written), answer);
 }
 
-TEST_F(MachineHostTest, MissingAndEscapingNamesAreAnsweredAsNotFound) {
+TEST_F(MachineHostTest, RequestsAreAnsweredAtTheMachinesDc1AndNamesThatLeaveTheFolderAsNotFound) {
+    const std::string answer = program(5001);
+    writeWholeFile(config.folder + "/O5001.nc", answer);
     writeWholeFile(dir.file("secret.nc"), "%\r\nSECRET\r\n%");
     start();
+    // The DC1 may come in the same read as the request.
+    line->queueInput("%\r\n(LOAD O5001)\r\n%\x11");
+    run(3000);
     line->queueInput("%\r\n(LOAD O4)\r\n%");
     run(2500);
     EXPECT_NE(host->stateText().find("for DC1"), std::string::npos) << host->stateText();
@@ -146,36 +286,43 @@ TEST_F(MachineHostTest, MissingAndEscapingNamesAreAnsweredAsNotFound) {
     line->queueInput("%\r\n(LOAD ../secret)\r\n%\x11");
     run(3000);
     EXPECT_EQ(withoutFlowControl(line->written),
-              "%\r\n(O4 NOT FOUND)\r\n%%\r\n(../SECRET NOT FOUND)\r\n%");
-    EXPECT_EQ(outcomes("request"), (std::vector<std::string>{"not found", "refused"}));
-    EXPECT_EQ(outcomes("send"), (std::vector<std::string>{"sent", "sent"}));
-    EXPECT_FALSE(fs::exists(config.incoming + "/O4.nc"));
+              answer + "%\r\n(O4 NOT FOUND)\r\n%%\r\n(../SECRET NOT FOUND)\r\n%");
+    EXPECT_EQ(outcomes("request"), (Names{"found", "not found", "refused"}));
+    EXPECT_EQ(outcomes("send"), (Names{"sent", "sent", "sent"}));
+    EXPECT_EQ(of("send")[0].bytes, static_cast<std::int64_t>(answer.size()));
+    EXPECT_TRUE(outcomes("receive").empty());
+    EXPECT_TRUE(files().empty());
 }
 
-TEST_F(MachineHostTest, APulledCableKeepsWhatArrivedAndTheLineIsOpenedAgainEveryFiveSeconds) {
+TEST_F(MachineHostTest, ALostLineIsOpenedAgainEveryFiveSecondsEachNewReasonJournaledOnce) {
     start();
     line->queueInput("%\r\nO3\r\nG01 X1\r\n");
     run(1000);
     line->pullCable();
-    line->openResult = SIO_OPENFAIL;
-    run(1500);  // the engine says "Port error" and closes a second later
-    EXPECT_EQ(incoming("O3.nc.partial").substr(0, 15), "%\r\nO3\r\nG01 X1\r\n");
-    EXPECT_EQ(outcomes("receive"), std::vector<std::string>{"partial"});
-    EXPECT_EQ(outcomes("line"), std::vector<std::string>{"lost"});
-    EXPECT_EQ(host->stateText(), "line lost, retrying");
+    run(500);
+    EXPECT_EQ(incoming("O3.nc.partial"), "%\r\nO3\r\nG01 X1\r\n");
+    EXPECT_EQ(outcomes("receive"), Names{"partial"});
+    const std::string state = host->stateText();
+    EXPECT_EQ(state.substr(0, 16), "line lost since ");
+    EXPECT_NE(state.find("(memory port: cable pulled), retrying every 5 s"), std::string::npos)
+        << state;
 
+    // The cable is back but the device refuses to open: a new reason.
     const size_t before = opens();
-    run(3000);
-    EXPECT_EQ(opens(), before);
-    run(2000);
-    EXPECT_EQ(opens(), before + 1);
-    line->openResult = SIO_OK;
     line->failAfter(-1);
+    line->openResult = SIO_OPENFAIL;
+    run(4400);
+    EXPECT_EQ(opens(), before);
+    run(10000);
+    EXPECT_EQ(opens(), before + 2);
+    line->openResult = SIO_OK;
     run(5000);
-    EXPECT_EQ(outcomes("line"), (std::vector<std::string>{"lost", "reopened"}));
+    const auto lines = of("line");
+    ASSERT_EQ(outcomes("line"), (Names{"lost", "lost", "reopened"}));
+    EXPECT_EQ(lines[1].detail.substr(0, 26), "memory port: open refused;");
     EXPECT_EQ(host->stateText(), "listening");
     line->queueInput("%\r\nO8\r\n%");
-    run(2000);
+    run(100);
     EXPECT_EQ(incoming("O8.nc"), "%\r\nO8\r\n%");
 }
 
@@ -183,20 +330,25 @@ TEST_F(MachineHostTest, ContinuousReceptionEndsAfterItsQuietSpellOrAsPartialAtTh
     config.receive = ReceiveMode::Continuous;
     config.idleSeconds = 1;
     start();
-    line->queueInput("O6\r\nG1\r\n");
-    run(900);
-    EXPECT_EQ(host->stateText(), "receiving 8 bytes");
+    // Nothing tells the tape code until the CR: the first bytes wait, and
+    // the program's time still counts from them.
+    line->queueInput("O6 G1");
+    run(300);
+    line->queueInput("\r\nG2\r\n");
+    run(600);
+    EXPECT_EQ(host->stateText(), "receiving 11 bytes");
     run(2500);
-    EXPECT_EQ(incoming("O6.nc"), "O6\r\nG1\r\n");
+    EXPECT_EQ(incoming("O6.nc"), "O6 G1\r\nG2\r\n");
+    EXPECT_NEAR(of("receive")[0].seconds, 0.3, 0.01);
 
     line->queueInput("O7\r\nG2\r\n");
     run(700);
     host->terminate();
-    run(2000);
+    run(100);
     EXPECT_TRUE(host->done());
     EXPECT_EQ(incoming("O7.nc.partial"), "O7\r\nG2\r\n");
-    EXPECT_EQ(outcomes("receive"), (std::vector<std::string>{"stored", "partial"}));
-    EXPECT_FALSE(fs::exists(config.incoming + "/.ferobrixlan-receiving-mill-1"));
+    EXPECT_EQ(outcomes("receive"), (Names{"stored", "partial"}));
+    EXPECT_EQ(files(), (Names{"O6.nc", "O7.nc.partial"}));
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
+#include <sys/resource.h>
 #include <filesystem>
 
 #include "ConfigFile.h"
@@ -135,6 +137,36 @@ TEST(Journal, NamesFromTheLineGiveOneValidJsonLine) {
     EXPECT_NE(line.find(R"("file":"..\"/\\\u0001\u000d\u000a)" "\xc3\xa9\""), std::string::npos)
         << line;
     EXPECT_NE(line.find(R"("crc32":"0a0b0c0d")"), std::string::npos) << line;
+}
+
+TEST(Journal, AWriteTheDiskCannotTakeIsTakenBackAndWrittenWholeLaterOnALineOfItsOwn) {
+    TempDir dir;
+    const std::string path = dir.file("journal.jsonl");
+    writeWholeFile(path, "{\"torn\":");  // a crash in the middle of a line
+    Journal journal(path);
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit normal{};
+    getrlimit(RLIMIT_FSIZE, &normal);
+    rlimit full = normal;
+    full.rlim_cur = 40;  // a part of a line fits
+    std::vector<JournalRecord> records(2);
+    records[0].file = "O1.nc";
+    records[1].file = "O2.nc";
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &full), 0);
+    for (const JournalRecord& r : records) EXPECT_FALSE(journal.append(r).isOk());
+    setrlimit(RLIMIT_FSIZE, &normal);
+    EXPECT_EQ(fileBytes(path), "{\"torn\":");
+    EXPECT_EQ(journal.failure().substr(0, 36), "2 journal records wait to be written");
+    EXPECT_TRUE(journal.retry().isOk());
+    EXPECT_EQ(journal.failure(), "");
+    EXPECT_EQ(fileBytes(path), "{\"torn\":\n" + formatJournalLine(records[0]) + "\n" +
+                                   formatJournalLine(records[1]) + "\n");
+    // At start-up a torn last line is ended at once.
+    writeWholeFile(path, "{\"torn\":");
+    bool repaired = false;
+    ASSERT_TRUE(journal.endTornLine(repaired).isOk());
+    EXPECT_TRUE(repaired);
+    EXPECT_EQ(fileBytes(path), "{\"torn\":\n");
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "ProTool.h"
+#include "ConfigFile.h"
 #include "ShopConfig.h"
 #include "TempDir.h"
 
@@ -57,10 +57,16 @@ TEST_F(ShopConfigTest, SectionGivesTheMachineItsLineFoldersAndPatternAsWritten) 
     const Settings s = engineSettings(m);
     EXPECT_EQ(s.handshake, "Brix");
     EXPECT_EQ(s.replaceString2, "[67][2][84 69 83 84]");
-    SerialCodes codes;
-    ProTool(s, codes);
-    EXPECT_EQ(codes.baudCode, 5);
-    EXPECT_EQ(codes.modeWord(), 3);  // 8 data bits, 1 stop bit, no parity
+    EXPECT_EQ(s.baudRate, "300");
+    EXPECT_EQ(s.dataBits + s.parity + s.stopBits, "8n1");
+
+    // Every rate a shop's controls use, the slow ones too.
+    for (int baud : {300, 600, 1200, 2400, 4800, 9600, 19200, 38400}) {
+        ShopConfig rated = parse("[m]\nport = /dev/ttyS0\nfolder = nc/a\nbaud = " +
+                                 std::to_string(baud) + "\n");
+        ASSERT_EQ(rated.machines.size(), 1u) << baud << problemsOf(rated);
+        EXPECT_EQ(engineSettings(rated.machines[0]).baudRate, std::to_string(baud));
+    }
 
     const MachineConfig& lathe = c.machines[1];
     EXPECT_EQ(lathe.baud, 9600);
@@ -106,7 +112,9 @@ TEST_F(ShopConfigTest, WrongSectionIsReportedWithItsKeyAndOnlyThatMachineStaysDo
         std::string text = "[bad]\n";
         if (c.line.rfind("port", 0) != 0) text += "port = /dev/ttyS9\n";
         if (c.line.rfind("folder", 0) != 0) text += "folder = nc/a\n";
-        text += c.line + "\n[good]\nport = rfc2217://10.0.0.5:4001\nfolder = nc/b\n";
+        text += c.line;
+        const int line = static_cast<int>(std::count(text.begin(), text.end(), '\n')) + 1;
+        text += "\n[good]\nport = rfc2217://10.0.0.5:4001\nfolder = nc/b\n";
         ShopConfig config = parse(text);
         ASSERT_EQ(config.machines.size(), 1u) << problemsOf(config);
         EXPECT_EQ(config.machines[0].name, "good");
@@ -114,30 +122,64 @@ TEST_F(ShopConfigTest, WrongSectionIsReportedWithItsKeyAndOnlyThatMachineStaysDo
         ASSERT_FALSE(config.problems.empty());
         EXPECT_EQ(config.problems[0].section, "bad");
         EXPECT_EQ(config.problems[0].key, c.key) << describe(config.problems[0]);
+        EXPECT_EQ(config.problems[0].line, line) << describe(config.problems[0]);
     }
 }
 
-TEST_F(ShopConfigTest, MissingKeysSharedLinesAndBrokenLinesRefuseTheirOwnSection) {
+TEST_F(ShopConfigTest, MissingKeysSharedLinesBrokenLinesAndTwiceGivenSectionsRefuseTheirOwn) {
     ShopConfig c = parse(
         "orphan = 1\n"
         "[no-port]\nfolder = nc/a\n"
         "[no-folder]\nport = /dev/ttyS3\n"
         "[first]\nport = /dev/ttyS4\nfolder = nc/a\n"
         "[second]\nport = /dev/ttyS4\nfolder = nc/b\n"
-        "[broken]\nport = /dev/ttyS5\nthis line has no equals sign\nfolder = nc/a\n"
+        "[broken]\nport = /dev/ttyS5\nthis line has no equals sign\nfolder = nc/a\nbaud = 7\n"
         "[../escape]\nport = /dev/ttyS6\nfolder = nc/b\n"
-        "[last]\nport = /dev/ttyS7\nfolder = nc/b\n");
+        "[last]\nport = /dev/ttyS7\nfolder = nc/b\n"
+        "[twice]\nport = /dev/ttyS8\n[twice]\nfolder = nc/a\n");
     ASSERT_EQ(c.machines.size(), 2u) << problemsOf(c);
     EXPECT_EQ(c.machines[0].name, "first");
     EXPECT_EQ(c.machines[1].name, "last");
-    EXPECT_EQ(c.refused,
-              (std::vector<std::string>{"broken", "no-port", "no-folder", "second", "../escape"}));
+    EXPECT_EQ(c.refused, (std::vector<std::string>{"no-port", "no-folder", "second", "broken",
+                                                   "../escape", "twice"}));
     const std::string all = problemsOf(c);
-    EXPECT_NE(all.find("orphan: stands before the first [section]"), std::string::npos) << all;
-    EXPECT_NE(all.find("[broken]: line 14"), std::string::npos) << all;
-    EXPECT_NE(all.find("[second] port: /dev/ttyS4 is the line of [first] already"),
-              std::string::npos)
-        << all;
+    for (const char* told :
+         {"orphan (line 1): stands before the first [section]", "[no-port] port (line 2): missing",
+          "[broken]: line 14 is neither [section] nor key = value",
+          "[broken] baud (line 16): '7' is not one of",
+          "[second] port (line 10): /dev/ttyS4 is the line of [first] already",
+          "[twice] (line 25): given twice, on line 23 and line 25"})
+        EXPECT_NE(all.find(told), std::string::npos) << told << "\n" << all;
+}
+
+TEST_F(ShopConfigTest, TheServiceChecksWhatItWillNeedAndAReloadTakesOnlyAWholeFile) {
+    writeWholeFile(dir.file("plain"), "a file, not a folder");
+    ShopConfig c = parse(
+        "[service]\njournal = plain/journal.jsonl\n"
+        "[unplugged]\nport = /dev/ttyUSB99\nfolder = nc/a\n"
+        "[blocked]\nport = /dev/ttyS0\nfolder = nc/b\nincoming = plain/in\n"
+        "[one]\nport = tcp://127.0.0.1:4001\nfolder = nc/a\n"
+        "[same]\nport = rfc2217://localhost:4001\nfolder = nc/b\n");
+    EXPECT_EQ(reloadProblem(c), "");
+    checkShopEnvironment(c);
+    std::vector<std::string> told;
+    for (const ConfigProblem& p : c.problems)
+        told.push_back(describe(p).substr(0, describe(p).find(':', describe(p).find(')'))) + " " +
+                       std::to_string(static_cast<int>(p.kind)));
+    using Kind = ConfigProblem::Kind;
+    EXPECT_EQ(told, (std::vector<std::string>{
+                        "[service] journal (line 2) " + std::to_string(int(Kind::Unusable)),
+                        "[unplugged] port (line 4) " + std::to_string(int(Kind::Warning)),
+                        "[blocked] incoming (line 9) " + std::to_string(int(Kind::Unusable)),
+                        "[same] port (line 14) " + std::to_string(int(Kind::Error))}))
+        << problemsOf(c);
+    EXPECT_EQ(c.refused, std::vector<std::string>{"same"});
+    EXPECT_NE(reloadProblem(c), "");
+
+    // A reload takes neither a file cut short in a section nor an empty one.
+    EXPECT_NE(reloadProblem(parse("[m]\nport = /dev/ttyS0\nfol")), "");
+    EXPECT_EQ(reloadProblem(parse("")), "it names no machine");
+    EXPECT_EQ(parseShopConfig("", dir.path(), "/var/lib/x").service.journal, "/var/lib/x/journal.jsonl");
 }
 
 TEST_F(ShopConfigTest, UnreadableFileIsSaidSoAndStartsNothing) {

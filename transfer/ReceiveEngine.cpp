@@ -21,7 +21,7 @@ bool ReceiveEngine::open(const std::string& targetPath) {
     return open(std::move(target));
 }
 
-bool ReceiveEngine::open(ReceivedFile target) {
+bool ReceiveEngine::open(ReceivedFile target, std::int64_t pollDelayMs) {
     m_file = std::move(target);
     if (!openCommon()) {
         m_file.finish();
@@ -33,6 +33,8 @@ bool ReceiveEngine::open(ReceivedFile target) {
     m_receiveStarted = false;
     m_receiveStop = 0;
     m_stopRequested = 0;
+    m_pendingSinceMs = -1;
+    m_lineEndAdded = false;
     m_port.sio_flush(m_portNumber, FLUSH_BOTH);
     m_view.setEnabled(Element::ResendButton, false);
     m_view.setVisible(Element::ResendButton, false);
@@ -43,7 +45,7 @@ bool ReceiveEngine::open(ReceivedFile target) {
     m_view.setText(Element::StartButton, texts::kFinishing);
     m_view.setText(Element::QuitButton, texts::kQuit);
     if (m_settings.sendingEdit == 0) setTextBoxEnabled(false);
-    m_pollFrom = m_clock.nowMs() + kPollDelayMs;
+    m_pollFrom = m_clock.nowMs() + pollDelayMs;
     m_lastDataMs = m_pollFrom;
     m_view.transferActive(true);
     return true;
@@ -106,23 +108,24 @@ StepResult ReceiveEngine::doStep() {
         if (m_receiveStop == 1 || n < kReadBufferSize) break;
     }
     if (!result.progressed) {
-        // A quiet line: what is pending goes to the disk after a second, so
+        // What is pending goes to the disk once it has waited a second, so
         // that a crash or a power loss costs at most that much.
-        if (!m_pendingText.empty() && now - m_lastDataMs >= kQuietWriteMs) appendPending();
+        if (pendingDue(now)) appendPending();
         result.watchPort = true;
         if (!m_pendingText.empty())
             result.waitMs = static_cast<int>(std::clamp<std::int64_t>(
-                m_lastDataMs + kQuietWriteMs - now, 1, result.waitMs));
+                m_pendingSinceMs + kQuietWriteMs - now, 1, result.waitMs));
         return result;
     }
     m_lastDataMs = now;
     if (m_receiveStop != 1 && !m_receiveChunk.empty() && !m_lost && !closed()) {
         // The hand-over, with the machine held meanwhile.
         if (!putControl(19)) return result;
+        if (m_pendingText.empty()) m_pendingSinceMs = now;
         m_pendingText += m_receiveChunk;
         showReceived();
         m_receiveChunk.clear();
-        if (m_pendingText.size() > kAppendThreshold) appendPending();
+        if (m_pendingText.size() > kAppendThreshold || pendingDue(now)) appendPending();
         if (!putControl(17)) return result;
     }
     return result;
@@ -168,10 +171,17 @@ void ReceiveEngine::showReceived() {
     m_view.setText(Element::WordsPerSecond, std::to_string(m_receivedTotal));
 }
 
+bool ReceiveEngine::pendingDue(std::int64_t now) const {
+    return !m_pendingText.empty() && now - m_pendingSinceMs >= kQuietWriteMs;
+}
+
 void ReceiveEngine::appendPending() {
     ReceivedFile::Written w = m_file.append(m_pendingText);
     if (w.movedNow) tellMoved();
     m_pendingText.erase(0, w.written);
+    // What could not be written is tried again at the next hand-over, or a
+    // second later on a quiet line.
+    m_pendingSinceMs = m_pendingText.empty() ? -1 : m_clock.nowMs();
     if (w.status.isOk() || m_writeFailureTold) return;
     m_writeFailureTold = true;
     ask("The received data cannot be written:\r\n" + w.status.message() +
@@ -201,8 +211,10 @@ void ReceiveEngine::finalSave(bool incomplete, Outcome whole) {
     // What the file should have taken, less what it did.
     std::string rest = std::move(m_pendingText);
     if (incomplete) rest += "\r\n";
+    m_lineEndAdded = incomplete;
     rest.erase(0, w.written);
     m_pendingText.clear();
+    m_pendingSinceMs = -1;
     Status failure = w.status;
     Status flushed = m_file.finish();
     if (failure.isOk() && !flushed.isOk()) failure = flushed;

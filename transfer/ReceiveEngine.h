@@ -21,8 +21,9 @@ namespace fbx {
 // fast line is not stopped and started every 512 bytes.
 //
 // Nothing received is dropped silently. Pending text is also written once
-// the line has been quiet for a second, so that a crash costs at most about a
-// second of punching. A file that cannot be written keeps the text pending
+// its oldest character has waited a second (on a quiet line and on one that
+// never pauses alike), so that a crash costs at most about a second of
+// punching. A file that cannot be written keeps the text pending
 // (the operator is told once and the write is retried at the next hand-over);
 // a target removed or replaced meanwhile is noticed, and everything received
 // goes on in a new file beside it (the operator is told once, naming both);
@@ -35,8 +36,10 @@ public:
     using TransferEngine::TransferEngine;
 
     // Takes the prepared target (ReceivedFile::prepare) for the reception.
-    // False when the window closed at once.
-    bool open(ReceivedFile target);
+    // False when the window closed at once. The line is read from the first
+    // tick of the poll timer, pollDelayMs later; a host that has the
+    // program's first bytes already passes 0.
+    bool open(ReceivedFile target, std::int64_t pollDelayMs = kPollDelayMs);
     // The same for a target prepared and let go by the caller.
     bool open(const std::string& targetPath);
 
@@ -53,6 +56,9 @@ public:
     // The file the reception went on in when the target was removed or
     // replaced (the target itself otherwise).
     const std::string& receivedPath() const { return m_file.path(); }
+    // The reception was saved as incomplete, which ends the saved text with a
+    // CR LF of its own (not received from the machine).
+    bool lineEndAdded() const { return m_lineEndAdded; }
 
     static constexpr std::int64_t kPollDelayMs = 500;
     static constexpr size_t kAppendThreshold = 10000;
@@ -70,6 +76,8 @@ private:
     // Writes the pending text to the file; what could not be written stays
     // pending and the operator is told once.
     void appendPending();
+    // Pending text whose oldest character has waited kQuietWriteMs.
+    bool pendingDue(std::int64_t now) const;
     // Tells the operator, once, that the reception goes on in another file.
     void tellMoved();
     // The last write of a reception (appended, or as an incomplete one): what
@@ -92,6 +100,8 @@ private:
     bool m_writeFailureTold = false;
     bool m_movedTold = false;
     std::int64_t m_lastDataMs = 0;
+    std::int64_t m_pendingSinceMs = -1;  // when the oldest pending character came
+    bool m_lineEndAdded = false;
     bool m_lost = false;
     std::string m_rescuePath;
 };

@@ -14,6 +14,7 @@ int runSettings(const Args& args);
 int runSend(const Args& args);
 int runReceive(const Args& args);
 int runNumber(const Args& args);
+int runCompare(const Args& args);
 
 struct Loaded {
     Settings settings;

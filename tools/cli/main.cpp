@@ -16,8 +16,13 @@ const char* kUsage =
     "      send a program to the machine on the configured port\n"
     "  receive FILE [--config PATH] [--yes]\n"
     "      receive a program from the machine into FILE\n"
-    "  number FILE [--interval N] [-o OUT]\n"
+    "  number FILE [--interval N] [--config PATH] [-o OUT]\n"
     "      write N sequence numbers in front of the program's lines\n"
+    "  compare A B\n"
+    "      compare two programs block by block, ignoring sequence numbers, blanks,\n"
+    "      line ends, leader and case; exit 0 when they are the same, 1 when not\n"
+    "  --help\n"
+    "      this text\n"
     "\n"
     "The configuration is ferobrixlan.cfg in the current directory unless\n"
     "--config names another. Port N is the device named by FEROBRIXLAN_PORT<N>,\n"
@@ -68,6 +73,7 @@ int main(int argc, char** argv) {
     if (command == "send") return fbx::cli::runSend(args);
     if (command == "receive") return fbx::cli::runReceive(args);
     if (command == "number") return fbx::cli::runNumber(args);
+    if (command == "compare") return fbx::cli::runCompare(args);
     std::fprintf(stderr, "ferobrixlan-cli: unknown command '%s'\n\n%s", command.c_str(), kUsage);
     return 2;
 }
