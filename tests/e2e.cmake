@@ -8,11 +8,4 @@ if(FBX_PYTHON3)
         COMMAND ${FBX_PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/e2e/cli_transfer_test.py
                 --cli=$<TARGET_FILE:ferobrixlan-cli>)
     set_tests_properties(cli_transfer_e2e PROPERTIES TIMEOUT 600)
-    if(TARGET ferobrixlan-machine)
-        add_test(NAME machine_e2e
-            COMMAND ${FBX_PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/e2e/machine_e2e_test.py
-                    --cli=$<TARGET_FILE:ferobrixlan-cli>
-                    --machine=$<TARGET_FILE:ferobrixlan-machine>)
-        set_tests_properties(machine_e2e PROPERTIES TIMEOUT 600)
-    endif()
 endif()

@@ -23,7 +23,7 @@ if(FBX_PYTHON3 AND TARGET ferobrixlan-machine)
                 --machine=$<TARGET_FILE:ferobrixlan-machine>)
     # Figures of a few characters: measured with no other suite competing
     # for the processor.
-    set_tests_properties(demo_timing_e2e device_server_e2e PROPERTIES RUN_SERIAL TRUE)
+    set_tests_properties(demo_timing_e2e PROPERTIES RUN_SERIAL TRUE)
     set_tests_properties(demo_timing_e2e PROPERTIES TIMEOUT 300)
 endif()
 # scripts/test-line's checks, run over a socat pty pair paced as a line.
