@@ -29,7 +29,7 @@ import tempfile
 import time
 import unittest
 
-from linepeers import LineMachine, program, program_paths, write_config
+from linepeers import LineMachine, program, program_paths, until, write_config
 
 BUILD = os.environ.get("FEROBRIXLAN_BUILD", "build")
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -110,13 +110,12 @@ class Guest:
              "-device", "pci-serial,id=card,chardev=cardline",
              "-qmp", "unix:%s,server=on,wait=off" % self.qmp_path],
             stdin=subprocess.DEVNULL, stdout=self.log, stderr=subprocess.STDOUT)
-        self.ptys = {}
-        deadline = time.monotonic() + 20
-        while len(self.ptys) < 1 and time.monotonic() < deadline and self.process.poll() is None:
+        def ptys():
             with open(self.log.name, "rb") as f:
-                for m in re.finditer(rb"redirected to (\S+) \(label (\w+)\)", f.read()):
-                    self.ptys[m.group(2).decode()] = m.group(1).decode()
-            time.sleep(0.05)
+                return {m.group(2).decode(): m.group(1).decode()
+                        for m in re.finditer(rb"redirected to (\S+) \(label (\w+)\)", f.read())}
+        until(lambda: ptys() or self.process.poll() is not None, 20)
+        self.ptys = ptys()
 
     def _write_plan(self, plan):
         for name, files, config in (
@@ -145,14 +144,8 @@ class Guest:
 
     def wait_for(self, marker, timeout):
         # The first console line starting with "@@ marker", or None.
-        deadline = time.monotonic() + timeout
-        while True:
-            for line in self.text().splitlines():
-                if line.startswith("@@ " + marker):
-                    return line[3 + len(marker):].strip()
-            if time.monotonic() > deadline or self.process.poll() is not None:
-                return None
-            time.sleep(0.05)
+        until(lambda: self.lines(marker) or self.process.poll() is not None, timeout)
+        return next(iter(self.lines(marker)), None)
 
     def lines(self, marker):
         return [l[3 + len(marker):].strip() for l in self.text().splitlines()
@@ -220,9 +213,7 @@ class UartGuest(unittest.TestCase):
         if g.wait_for("receive-ready", PLAN_SECONDS) is not None:
             cls.line.punch(b"\0" * 20 + PUNCH)
         if g.wait_for("drop-start", PLAN_SECONDS - (time.monotonic() - started)) is not None:
-            deadline = time.monotonic() + 60
-            while cls.card.count() < CARD_PULL_AT and time.monotonic() < deadline:
-                time.sleep(0.02)
+            until(lambda: cls.card.count() >= CARD_PULL_AT, 60)
             cls.pulled_at = cls.card.count()
             g.pull_card()
         g.wait_for("guest-done", PLAN_SECONDS - (time.monotonic() - started))
