@@ -96,7 +96,8 @@ class DeviceServers(unittest.TestCase):
                     self.assertTrue(line[2] & termios.CSTOPB)
                 self.assertEqual(self.cli.wait(120), 0, self.cli.stderr())
                 self.machine.summary()
-                self.assertEqual(self.read("machine.out"), data.upper())
+                self.assertEqual(self.read("machine.out"), data.upper(),
+                                 self.machine.stderr()[-2000:] + self.cli.stderr()[-1000:])
 
     def test_receive_arrives_byte_exact(self):
         data = every_byte_program(200)
