@@ -133,13 +133,13 @@ TEST_F(Send, AHoldBeginsAtTheNextLineEnd) {
         SCOPED_TRACE(c.text);
         open(c.text, "DNC");
         startDnc();
+        // The machine stops the line before its end, and again after a CR.
+        const int stopsHere = c.text.find('\r') == std::string::npos ? 1 : 2;
+        int stops = 0;
         if (c.early) {
             engine->quitPressed();
             engine->startPressed();  // "Keep on" while the hold is only asked
             EXPECT_EQ(view.start(), "Keep on");
-            // The machine stops the line before its end, and again after a CR.
-            const int stopsHere = c.text.find('\r') == std::string::npos ? 1 : 2;
-            int stops = 0;
             port.onPut = [&](std::uint8_t b) {
                 if (stops < stopsHere && (port.written.ends_with("X10") || b == '\r')) {
                     ++stops;
@@ -158,6 +158,7 @@ TEST_F(Send, AHoldBeginsAtTheNextLineEnd) {
             engine->quitPressed();
         }
         stepUntil([&] { return port.written.size() >= c.written.size() || engine->finished(); });
+        port.onPut = nullptr;
         EXPECT_EQ(port.written.substr(0, c.written.size()), c.written);
     }
 }
