@@ -11,7 +11,8 @@
 
 namespace fbx::test {
 
-// An engine on an in-memory port, a fake clock and a recording view.
+// An engine on an in-memory port, a fake clock (msPerStep a step) and a
+// recording view.
 template <typename Engine>
 struct EngineHarness {
     MemorySerialPort port;
@@ -26,37 +27,22 @@ struct EngineHarness {
         engine = std::make_unique<Engine>(port, clock, view, settings, codes);
         return *engine;
     }
-
     void step(int times = 1) {
-        for (int i = 0; i < times; ++i) {
-            engine->step();
-            clock.advance(msPerStep);
-        }
+        for (int i = 0; i < times; ++i, clock.advance(msPerStep)) engine->step();
     }
-
     // Steps until done() holds; false when it did not within the limit.
     bool stepUntil(const std::function<bool()>& done, int limit = 200000) {
-        for (int i = 0; i < limit; ++i) {
-            if (done()) return true;
-            step();
-        }
+        for (int i = 0; i < limit && !done(); ++i) step();
         return done();
     }
-
     bool stepUntilWritten(const std::string& tail, int limit = 200000) {
-        return stepUntil(
-            [&] {
-                return port.written.size() >= tail.size() &&
-                       port.written.compare(port.written.size() - tail.size(), tail.size(), tail) ==
-                           0;
-            },
-            limit);
+        return stepUntil([&] { return port.written.ends_with(tail); }, limit);
     }
 };
 
 inline std::string repeat(const std::string& s, int n) {
     std::string out;
-    for (int i = 0; i < n; ++i) out += s;
+    while (n-- > 0) out += s;
     return out;
 }
 

@@ -1,15 +1,18 @@
 #pragma once
 
-#include <csignal>
 #include <sys/resource.h>
+#include <csignal>
 
 namespace fbx::test {
 
 // The next close() of a regular file really closes it and then fails with
-// err, as a delayed write error would; the next ftruncate() fails with err
-// without doing anything. Only for test executables linked with
-// -Wl,--wrap=close -Wl,--wrap=ftruncate and FileFaults.cpp.
+// err, as a delayed write error would; the next fsync() of a regular file
+// fails with err without flushing anything; the next ftruncate() fails with
+// err without doing anything. 0 takes back a failure not used yet. Only for
+// test executables linked with -Wl,--wrap=close -Wl,--wrap=fsync
+// -Wl,--wrap=ftruncate and FileFaults.cpp.
 void failNextClose(int err);
+void failNextFsync(int err);
 void failNextTruncate(int err);
 
 // Files of this process cannot grow past limit bytes while the object lives:

@@ -19,8 +19,15 @@ namespace {
 struct Files : ::testing::Test {
     fbx::test::TempDir dir;
     std::string target = dir.file("O1000.nc");
-    // Compared by size and equality, never printed: the texts are large.
-    static bool same(const std::string& a, const std::string& b) { return a == b; }
+    ~Files() override {
+        // A failure a slipped code never asked for must not hit the next test.
+        fbx::test::failNextFsync(0);
+        fbx::test::failNextClose(0);
+    }
+    size_t entries() const {
+        return static_cast<size_t>(
+            std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()));
+    }
 };
 
 }  // namespace
@@ -39,7 +46,7 @@ TEST_F(Files, AFailedAppendLeavesTheFileAsItWasSoARetryNeverDoublesText) {
     }
     ASSERT_TRUE(file.append(second).status.isOk());  // space again
     ASSERT_TRUE(file.finish().isOk());
-    EXPECT_TRUE(same(fileBytes(target), "\r\n" + first + second));
+    EXPECT_TRUE(fileBytes(target) == "\r\n" + first + second);
 }
 
 TEST_F(Files, WhatCannotBeTakenBackIsAccountedFor) {
@@ -55,39 +62,43 @@ TEST_F(Files, WhatCannotBeTakenBackIsAccountedFor) {
     EXPECT_FALSE(w.status.isOk());
     EXPECT_EQ(w.written, 1000u);
     ASSERT_TRUE(file.append(std::string_view(text).substr(w.written)).status.isOk());
-    EXPECT_TRUE(same(fileBytes(target), "\r\n" + text));
+    EXPECT_TRUE(fileBytes(target) == "\r\n" + text);
 }
 
+// Removed, or replaced by another file (of the very size the reception had
+// written, so that only the file's identity tells): the reception moves
+// beside the target, whole, and the operator's file is left alone.
 TEST_F(Files, ARemovedOrReplacedTargetMovesTheWholeReceptionBesideIt) {
-    for (int how = 0; how < 2; ++how) {
+    const std::string other = "O2000 (OP)\r\n";
+    for (bool replaced : {false, true}) {
         ReceivedFile file(target);
         ASSERT_TRUE(file.prepare().isOk());
         ASSERT_TRUE(file.append("%\r\nO1000\r\n").status.isOk());
-        if (how == 0) {
-            fs::remove(target);
-        } else {
-            ASSERT_TRUE(writeWholeFile(dir.file("other"), "an operator's program").isOk());
+        ASSERT_EQ(file.size(), static_cast<std::int64_t>(other.size()));
+        fs::remove(target);
+        if (replaced) {
+            ASSERT_TRUE(writeWholeFile(dir.file("other"), other).isOk());
             fs::rename(dir.file("other"), target);
         }
         ReceivedFile::Written w = file.append("G01 X1\r\n");
         ASSERT_TRUE(w.status.isOk());
-        EXPECT_TRUE(w.movedNow);
+        EXPECT_TRUE(w.movedNow) << replaced;
         const std::string moved =
-            dir.file(how == 0 ? "O1000-recovered.nc" : "O1000-recovered-2.nc");
+            dir.file(replaced ? "O1000-recovered-2.nc" : "O1000-recovered.nc");
         EXPECT_EQ(file.path(), moved);
         EXPECT_FALSE(file.append("M30\r\n").movedNow);  // told once; the rest follows it
         ASSERT_TRUE(file.finish().isOk());
         EXPECT_EQ(fileBytes(moved), "\r\n%\r\nO1000\r\nG01 X1\r\nM30\r\n");
         EXPECT_EQ(file.lostBytes(), 0);
     }
-    EXPECT_EQ(fileBytes(target), "an operator's program");  // the replacement is left alone
+    EXPECT_EQ(fileBytes(target), other);
 }
 
 TEST_F(Files, TextChangedInPlaceByAnotherProgramIsCountedAsLost) {
     ReceivedFile file(target);
     ASSERT_TRUE(file.prepare().isOk());
     ASSERT_TRUE(file.append("%\r\nO1000\r\n").status.isOk());
-    ASSERT_TRUE(writeWholeFile(target, "edited").isOk());  // same file, other text
+    ASSERT_TRUE(writeWholeFile(target, "edited by another program").isOk());  // same file
     ReceivedFile::Written w = file.append("G01\r\n");
     ASSERT_TRUE(w.status.isOk());
     EXPECT_TRUE(file.moved());
@@ -95,16 +106,22 @@ TEST_F(Files, TextChangedInPlaceByAnotherProgramIsCountedAsLost) {
     EXPECT_EQ(fileBytes(file.path()), "\r\nG01\r\n");
 }
 
-TEST_F(Files, FinishReportsAnErrorTheSystemHeldBackUntilClose) {
-    ReceivedFile file(target);
-    ASSERT_TRUE(file.prepare().isOk());
-    ASSERT_TRUE(file.append("G01\r\n").status.isOk());
-    fbx::test::failNextClose(EIO);
-    Status st = file.finish();
-    EXPECT_FALSE(st.isOk());
-    EXPECT_NE(st.message().find(target), std::string::npos);
+// A write error the system holds back until the file is flushed or closed
+// is the end of a reception that did not reach the disk.
+TEST_F(Files, FinishReportsAnErrorTheSystemHeldBack) {
+    for (auto fail : {fbx::test::failNextFsync, fbx::test::failNextClose}) {
+        ReceivedFile file(target);
+        ASSERT_TRUE(file.prepare().isOk());
+        ASSERT_TRUE(file.append("G01\r\n").status.isOk());
+        fail(EIO);
+        Status st = file.finish();
+        EXPECT_FALSE(st.isOk());
+        EXPECT_NE(st.message().find(target), std::string::npos);
+    }
 }
 
+// A disk that fills up, or that cannot flush what was written, leaves the
+// old file as it was and no new file beside it.
 TEST_F(Files, ReplacingAFileIsAllOrNothing) {
     const std::string cfg = dir.file("shop.cfg");
     ASSERT_TRUE(writeWholeFile(cfg, "old settings").isOk());
@@ -114,8 +131,10 @@ TEST_F(Files, ReplacingAFileIsAllOrNothing) {
         fbx::test::FileSizeLimit full(5);
         EXPECT_FALSE(replaceFile(dir.file("link.cfg"), "new settings, longer").isOk());
     }
+    fbx::test::failNextFsync(EIO);
+    EXPECT_FALSE(replaceFile(dir.file("link.cfg"), "new settings").isOk());
     EXPECT_EQ(fileBytes(cfg), "old settings");
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);
+    EXPECT_EQ(entries(), 2u);
 
     ASSERT_TRUE(replaceFile(dir.file("link.cfg"), "new settings").isOk());
     EXPECT_TRUE(fs::is_symlink(dir.file("link.cfg")));  // the link still points there

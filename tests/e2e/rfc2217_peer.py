@@ -1,17 +1,15 @@
 #!/usr/bin/python3
-"""A second RFC 2217 device server beside ser2net, built on pyserial's
-serial.rfc2217.PortManager: it listens on loopback, and for each connection
-opens DEVICE, applies the line settings the client asks for, and moves bytes
-both ways until either side closes. Prints "listening PORT" on stdout once it
-accepts connections.
+# A second RFC 2217 device server beside ser2net, built on pyserial's
+# serial.rfc2217.PortManager: it listens on loopback, and for each connection
+# opens DEVICE, applies the line settings the client asks for, and moves bytes
+# both ways until either side closes. Prints "listening PORT" on stdout once it
+# accepts connections.
 
-    rfc2217_peer.py DEVICE [--port N] [--dsr on|off]
+#     rfc2217_peer.py DEVICE
 
-A pseudo-terminal has no modem lines: the modem state reported is CTS and CD
-on and DSR as --dsr says, and DTR and RTS requests are accepted and ignored.
-"""
+# A pseudo-terminal has no modem lines: the modem state reported is CTS, DSR
+# and CD on, and DTR and RTS requests are accepted and ignored.
 
-import argparse
 import select
 import socket
 import sys
@@ -21,23 +19,8 @@ import serial.rfc2217
 
 
 class LineWithoutModemLines(serial.Serial):
-    dsr_on = True
-
-    @property
-    def cts(self):
-        return True
-
-    @property
-    def dsr(self):
-        return self.dsr_on
-
-    @property
-    def ri(self):
-        return False
-
-    @property
-    def cd(self):
-        return True
+    cts = dsr = cd = True
+    ri = False
 
     def _update_dtr_state(self):
         pass
@@ -48,19 +31,14 @@ class LineWithoutModemLines(serial.Serial):
 
 class Connection:
     def __init__(self, sock):
-        self.sock = sock
-
-    def write(self, data):
-        self.sock.sendall(data)
+        self.write = sock.sendall
 
 
-def serve(listener, device, dsr_on):
+def serve(listener, device):
     client, _ = listener.accept()
     client.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
     line = LineWithoutModemLines()
-    line.dsr_on = dsr_on
-    line.port = device
-    line.timeout = 0
+    line.port, line.timeout = device, 0
     line.open()
     manager = serial.rfc2217.PortManager(line, Connection(client))
     try:
@@ -73,32 +51,22 @@ def serve(listener, device, dsr_on):
                     return
                 line.write(b"".join(manager.filter(data)))
             if line.fd in ready:
-                try:
-                    data = line.read(4096)
-                except serial.SerialException:
-                    return  # the machine's end went away
-                if data:
-                    client.sendall(b"".join(manager.escape(data)))
-    except (ConnectionError, OSError):
-        return
+                client.sendall(b"".join(manager.escape(line.read(4096))))
+    except (ConnectionError, OSError, serial.SerialException):
+        return  # either end went away
     finally:
         client.close()
         line.close()
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("device")
-    parser.add_argument("--port", type=int, default=0)
-    parser.add_argument("--dsr", choices=("on", "off"), default="on")
-    args = parser.parse_args()
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    listener.bind(("127.0.0.1", args.port))
+    listener.bind(("127.0.0.1", 0))
     listener.listen(1)
     print("listening %d" % listener.getsockname()[1], flush=True)
     while True:
-        serve(listener, args.device, args.dsr == "on")
+        serve(listener, sys.argv[1])
 
 
 if __name__ == "__main__":
