@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <filesystem>
 
-#include "Crc32.h"
 #include "FileFaults.h"
 #include "FileIo.h"
 #include "ReceivedFile.h"
@@ -142,11 +141,4 @@ TEST_F(Files, ReplacingAFileIsAllOrNothing) {
     struct stat st {};
     ASSERT_EQ(stat(cfg.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
-}
-
-TEST(Crc32, IsZlibsCrcWhateverThePieces) {
-    Crc32 crc;
-    crc.update("1234");
-    crc.update("56789");
-    EXPECT_EQ(crc.value(), 0xCBF43926u);
 }
