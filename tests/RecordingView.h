@@ -17,7 +17,6 @@ public:
     std::map<Element, std::string> text;
     std::map<Element, bool> visible;
     std::map<Element, bool> enabled;
-    int progressUpdates = 0;
     std::string loaded;
     std::vector<std::int64_t> highlights;
     std::vector<std::string> received;
@@ -43,7 +42,7 @@ public:
     void setText(Element e, const std::string& t) override { text[e] = t; }
     void setVisible(Element e, bool v) override { visible[e] = v; }
     void setEnabled(Element e, bool v) override { enabled[e] = v; }
-    void setProgress(std::int64_t, std::int64_t) override { ++progressUpdates; }
+    void setProgress(std::int64_t, std::int64_t) override {}
     void loadText(const std::string& t) override { loaded = t; }
     void highlightHeldLine(std::int64_t position) override { highlights.push_back(position); }
     void showReceived(const std::string& tail) override { received.push_back(tail); }
