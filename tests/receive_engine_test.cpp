@@ -74,24 +74,16 @@ TEST_F(Receive, ContinuousModeKeepsEverythingUntilTheOperatorSaves) {
 // However the reads cut it, the file holds the program from its first "%"
 // through its second; NUL bytes, EIA tape and processing rules included.
 TEST_F(Receive, MarkModesKeepTheProgramBetweenTheMarks) {
-    const std::string program = "%\r\nO1\r\nG01 X1\r\nM30\r\n%";
+    const std::string p = "%\r\nO1\r\nG01 X1\r\nM30\r\n%";  // the program
     const std::string nul(1, '\0');
     const struct {
         std::string mode, code, rule;
         std::vector<std::string> reads;
         std::string stored;
     } cases[] = {
-        {"Data In/Out", "ISO", "", {"noise " + program + "after"}, program},
-        {"DNC",
-         "ISO",
-         "",
-         {"noise", " more\r\n" + program.substr(0, 5), program.substr(5) + "x"},
-         program},
-        {"DNC",
-         "ISO",
-         "",
-         {nul + nul + "x", program.substr(0, 9) + nul + program.substr(9)},
-         program},
+        {"Data In/Out", "ISO", "", {"noise " + p + "after"}, p},
+        {"DNC", "ISO", "", {"noise", " more\r\n" + p.substr(0, 5), p.substr(5) + "x"}, p},
+        {"DNC", "ISO", "", {nul + nul + "x", p.substr(0, 9) + nul + p.substr(9)}, p},
         {"Data In/Out", "EIA", "", {"\0\0\x5B\x80\x61\x20\x0F\x01\x80\x5B"s}, "%\nA0 1\n%"},
         // A rule's target follows its trigger; a "%" in it is no mark, and
         // a closing "%" ends the program before its rule could add anything.
@@ -190,17 +182,9 @@ TEST_F(Receive, QuitPaths) {
     EXPECT_EQ(engine->outcome(), Outcome::Incomplete);
 }
 
-// A pulled cable, or a failing XOFF before a hand-over, first saves what came.
+// A line lost at the XOFF before a hand-over first saves what came. (A cable
+// pulled in a quiet moment: the shop host's suite, machine_host_test.)
 TEST_F(Receive, ALostPortSavesWhatArrivedFirst) {
-    open();
-    machineSends("G01 X1\r\nG0");
-    port.pullCable();
-    step(2);
-    EXPECT_EQ(file(), "\r\nG01 X1\r\nG0");
-    EXPECT_EQ(view.askedTexts(), (Texts{"Port error"}));
-    EXPECT_EQ(engine->outcome(), Outcome::PortLost);
-
-    port.failAfter(-1);  // a new cable
     open("DNC");
     machineSends("%G01");
     port.failAfter(1);  // the XOFF of the next hand-over fails
