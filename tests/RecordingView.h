@@ -15,7 +15,6 @@ namespace fbx::test {
 class RecordingView : public TransferView, public ScriptedAnswers {
 public:
     std::map<Element, std::string> text;
-    std::map<Element, bool> visible;
     std::map<Element, bool> enabled;
     std::string loaded;
     std::vector<std::int64_t> highlights;
@@ -40,7 +39,7 @@ public:
     }
 
     void setText(Element e, const std::string& t) override { text[e] = t; }
-    void setVisible(Element e, bool v) override { visible[e] = v; }
+    void setVisible(Element, bool) override {}
     void setEnabled(Element e, bool v) override { enabled[e] = v; }
     void setProgress(std::int64_t, std::int64_t) override {}
     void loadText(const std::string& t) override { loaded = t; }

@@ -3,7 +3,6 @@
 #include <sys/wait.h>
 #include <cstdio>
 #include <filesystem>
-#include <sstream>
 
 #include "ConfigFile.h"
 #include "Numbering.h"
