@@ -39,13 +39,10 @@ TEST(ConfigFile, MissingOrDamagedFilesGiveTheDefaults) {
                                    std::string(10 * 1024 * 1024, '"'),
                                    lineOf(bad23)};
     for (const std::string& content : damaged) {
-        if (!content.empty()) {
-            ASSERT_TRUE(writeWholeFile(path, content).isOk());
-        }
+        if (!content.empty()) ASSERT_TRUE(writeWholeFile(path, content).isOk());
         Settings s;
         s.port = "2";
         LoadOutcome out = loadSettings(s, path);
-        EXPECT_FALSE(out.loaded);
         EXPECT_TRUE(out.defaultsTaken);
         EXPECT_TRUE(out.defaultsWritten);
         EXPECT_EQ(s, Settings{});
@@ -174,8 +171,4 @@ TEST(ProTool, UnknownTextsAreNamedAndLeaveTheirCodes) {
     EXPECT_EQ(unknownLineSetting(odd), "baud rate \"115200\"");
     odd.baudRate = "57600";
     EXPECT_EQ(unknownLineSetting(odd), "parity \"E\"");
-    odd.handshake = "Brix";
-    odd.mode = "Data In/Out";
-    EXPECT_EQ(statusLineText(odd),
-              "Brixware Handshake     comm port=COM3       57600,7,2     E      Data In/Out");
 }
