@@ -13,6 +13,14 @@ bool isRegularFile(int fd) {
     struct stat st {};
     return fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
 }
+
+// Takes a planned failure: errno set from it, and true; false when none.
+bool takeFailure(int& planned) {
+    if (planned == 0) return false;
+    errno = planned;
+    planned = 0;
+    return true;
+}
 }  // namespace
 
 namespace fbx::test {
@@ -35,29 +43,14 @@ int __real_ftruncate(int fd, off_t length);
 int __wrap_close(int fd) {
     const bool regular = isRegularFile(fd);
     const int rc = __real_close(fd);
-    if (regular && g_closeError != 0) {
-        errno = g_closeError;
-        g_closeError = 0;
-        return -1;
-    }
-    return rc;
+    return regular && takeFailure(g_closeError) ? -1 : rc;
 }
 
 int __wrap_fsync(int fd) {
-    if (g_fsyncError != 0 && isRegularFile(fd)) {
-        errno = g_fsyncError;
-        g_fsyncError = 0;
-        return -1;
-    }
-    return __real_fsync(fd);
+    return isRegularFile(fd) && takeFailure(g_fsyncError) ? -1 : __real_fsync(fd);
 }
 
 int __wrap_ftruncate(int fd, off_t length) {
-    if (g_truncateError != 0) {
-        errno = g_truncateError;
-        g_truncateError = 0;
-        return -1;
-    }
-    return __real_ftruncate(fd, length);
+    return takeFailure(g_truncateError) ? -1 : __real_ftruncate(fd, length);
 }
 }

@@ -27,8 +27,7 @@ public:
         r.rlim_cur = limit;
         setrlimit(RLIMIT_FSIZE, &r);
     }
-    ~FileSizeLimit() { lift(); }
-    void lift() { setrlimit(RLIMIT_FSIZE, &m_saved); }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &m_saved); }
     FileSizeLimit(const FileSizeLimit&) = delete;
     FileSizeLimit& operator=(const FileSizeLimit&) = delete;
 

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <deque>
 #include <functional>
 #include <map>
 #include <string>
@@ -16,16 +15,10 @@ namespace fbx::test {
 class RecordingView : public TransferView, public ScriptedAnswers {
 public:
     std::map<Element, std::string> text;
-    std::map<Element, bool> visible;
     std::map<Element, bool> enabled;
-    std::int64_t progressMax = -1, progressValue = -1;
-    int progressUpdates = 0;
     std::string loaded;
     std::vector<std::int64_t> highlights;
     std::vector<std::string> received;
-    std::deque<std::string> files;
-    int closes = 0;
-    std::vector<bool> activity;
     std::vector<std::pair<LineState, std::int64_t>> lineStates;
 
     std::string operator[](Element e) const {
@@ -46,28 +39,18 @@ public:
     }
 
     void setText(Element e, const std::string& t) override { text[e] = t; }
-    void setVisible(Element e, bool v) override { visible[e] = v; }
+    void setVisible(Element, bool) override {}
     void setEnabled(Element e, bool v) override { enabled[e] = v; }
-    void setProgress(std::int64_t max, std::int64_t value) override {
-        progressMax = max;
-        progressValue = value;
-        ++progressUpdates;
-    }
+    void setProgress(std::int64_t, std::int64_t) override {}
     void loadText(const std::string& t) override { loaded = t; }
     void highlightHeldLine(std::int64_t position) override { highlights.push_back(position); }
     void showReceived(const std::string& tail) override { received.push_back(tail); }
     Answer ask(const Message& m) override { return answer(m); }
-    std::string chooseFile(const std::string&, const std::string&) override {
-        if (files.empty()) return {};
-        std::string f = files.front();
-        files.pop_front();
-        return f;
-    }
-    void transferActive(bool active) override { activity.push_back(active); }
+    std::string chooseFile(const std::string&, const std::string&) override { return {}; }
     void showLineState(LineState state, std::int64_t seconds) override {
         lineStates.emplace_back(state, seconds);
     }
-    void closeWindow() override { ++closes; }
+    void closeWindow() override {}
 };
 
 }  // namespace fbx::test

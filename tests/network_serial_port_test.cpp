@@ -35,25 +35,22 @@ bool within10s(Done done) {
 }
 
 // A device server on loopback for one connection, served from a thread. With
-// telnet it agrees to COM-PORT-OPTION and answers each line setting with the
-// value asked, or with the one the test gives for that command, but never
-// SET-CONTROL unless told to, as ser2net on a line without modem lines. It
-// records the data and the commands the client sent.
+// telnet it agrees to BINARY and COM-PORT-OPTION and answers each line
+// setting with the value asked, or with the one the test gives for that
+// command; SET-CONTROL (5) only when the test gives an answer for it (empty:
+// the value asked), as ser2net on a line without modem lines. It records
+// the COM-PORT-OPTION commands the client sent.
 class DeviceServer {
 public:
-    // answers: command -> the value answered instead of the one asked.
-    explicit DeviceServer(bool telnet = true, std::map<int, std::string> answers = {},
-                          bool answerControl = false)
-        : m_telnet(telnet), m_answers(std::move(answers)), m_answerControl(answerControl) {
-        m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(m_listen, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(m_listen, 1);
+    explicit DeviceServer(bool telnet = true, std::map<int, std::string> answers = {})
+        : m_telnet(telnet), m_answers(std::move(answers)) {
+        sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
         socklen_t size = sizeof a;
+        ::bind(m_listen, reinterpret_cast<sockaddr*>(&a), size);
+        ::listen(m_listen, 1);
         getsockname(m_listen, reinterpret_cast<sockaddr*>(&a), &size);
-        m_port = ntohs(a.sin_port);
+        m_url = (telnet ? "rfc2217://127.0.0.1:" : "tcp://127.0.0.1:") +
+                std::to_string(ntohs(a.sin_port));
         m_thread = std::thread([this] { serve(); });
     }
     ~DeviceServer() {
@@ -63,9 +60,7 @@ public:
         ::close(m_listen);
     }
 
-    std::string url() const {
-        return std::string(m_telnet ? "rfc2217" : "tcp") + "://127.0.0.1:" + std::to_string(m_port);
-    }
+    const std::string& url() const { return m_url; }
     // Raw bytes to the client, from the server's thread.
     void send(const std::string& raw) {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -77,9 +72,7 @@ public:
     bool received(const std::string& payload) {
         return within10s([&] {
             std::lock_guard<std::mutex> lock(m_mutex);
-            for (const Command& c : m_commands)
-                if (c.verb == SB && c.option == kComPortOption && c.payload == payload) return true;
-            return false;
+            return std::find(m_payloads.begin(), m_payloads.end(), payload) != m_payloads.end();
         });
     }
 
@@ -110,7 +103,8 @@ private:
                 decoder.feed(std::string_view(buf, size_t(n)), data, commands);
             for (const Command& c : commands) answer(c);
             lock.lock();
-            m_commands.insert(m_commands.end(), commands.begin(), commands.end());
+            for (const Command& c : commands)
+                if (c.verb == SB && c.option == kComPortOption) m_payloads.push_back(c.payload);
         }
     }
 
@@ -120,27 +114,26 @@ private:
         if (c.verb == DO && c.option == kBinary) send(bytes({IAC, WILL, kBinary}));
         if (c.verb != SB || c.option != kComPortOption || c.payload.empty()) return;
         const int command = static_cast<std::uint8_t>(c.payload[0]);
-        if (command > 5 || (command == 5 && !m_answerControl)) return;
-        auto given = m_answers.find(command);
+        const auto given = m_answers.find(command);
+        if (command > 5 || (command == 5 && given == m_answers.end())) return;
+        const bool asked = given == m_answers.end() || given->second.empty();
         std::string reply;
-        Rfc2217Session::appendCommand(
-            static_cast<Rfc2217Session::ComCommand>(command + 100),
-            given != m_answers.end() ? given->second : c.payload.substr(1), reply);
+        Rfc2217Session::appendCommand(static_cast<Rfc2217Session::ComCommand>(command + 100),
+                                      asked ? c.payload.substr(1) : given->second, reply);
         send(reply);
     }
 
     bool m_telnet;
     std::map<int, std::string> m_answers;
-    bool m_answerControl;
-    int m_listen = -1;
+    int m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     int m_client = -1;
-    int m_port = 0;
+    std::string m_url;
     std::thread m_thread;
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_hangUp{false};
     std::mutex m_mutex;
     std::string m_outgoing;
-    std::vector<Command> m_commands;
+    std::vector<std::string> m_payloads;
 };
 
 const SerialCodes k9600_7E2{1, 12, 24, 2, 4};
@@ -198,19 +191,19 @@ TEST(NetworkSerialPort, ASettingTheServerAnswersOtherwiseIsRefused) {
         EXPECT_NE(port.lastError().find("127.0.0.1:"), std::string::npos);
     }
     // The flow control answered as asked (none) is accepted.
-    DeviceServer controls(true, {}, true);
+    DeviceServer controls(true, {{5, ""}});
     DeviceSerialPort answered([&](int) { return controls.url(); });
     EXPECT_EQ(openPort(answered, k9600_7E2), OpenFailure::None) << answered.lastError();
 
-    int closedPort = 0;
+    std::string closed;
     {
         DeviceServer gone;
-        closedPort = std::stoi(gone.url().substr(gone.url().rfind(':') + 1));
+        closed = gone.url();
     }
-    const std::string where = "127.0.0.1:" + std::to_string(closedPort);
-    DeviceSerialPort refused([&](int) { return "rfc2217://" + where; });
+    DeviceSerialPort refused([&](int) { return closed; });
     EXPECT_EQ(openPort(refused, k9600_7E2), OpenFailure::PortError);
-    EXPECT_NE(refused.lastError().find(where + ": Connection refused"), std::string::npos)
+    EXPECT_NE(refused.lastError().find(closed.substr(10) + ": Connection refused"),
+              std::string::npos)
         << refused.lastError();
 }
 

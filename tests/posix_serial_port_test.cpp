@@ -8,8 +8,6 @@
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
-#include <chrono>
-#include <cstdlib>
 #include <set>
 
 #include "PosixSerialPort.h"
@@ -36,7 +34,6 @@ protected:
     }
     void TearDown() override {
         if (m_master >= 0) ::close(m_master);
-        unsetenv(kPacePtyVariable);
     }
     void open(int baud = 15, int mode = 3) {
         ASSERT_EQ(m_port.sio_open(1), SIO_OK) << m_port.lastError();
@@ -148,11 +145,10 @@ TEST_F(Line, EverySettingOpensTheLineItNames) {
 
     const struct {
         const char *dataBits, *parity, *stopBits;
-        tcflag_t size;
-        bool parityOn, odd, twoStops;
-    } frames[] = {{"7", "e", "2", CS7, true, false, true},
-                  {"6", "o", "1", CS6, true, true, false},
-                  {"8", "n", "1", CS8, false, false, false}};
+        tcflag_t cflag;
+    } frames[] = {{"7", "e", "2", CS7 | PARENB | CSTOPB},
+                  {"6", "o", "1", CS6 | PARENB | PARODD},
+                  {"8", "n", "1", CS8}};
     for (const auto& f : frames) {
         Settings s;
         s.dataBits = f.dataBits;
@@ -164,10 +160,7 @@ TEST_F(Line, EverySettingOpensTheLineItNames) {
         ASSERT_TRUE(decodeLineSettings(c.baudCode, c.modeWord(), line)) << f.parity;
         termios t{};
         applyLineSettings(line, t);
-        EXPECT_EQ(t.c_cflag & CSIZE, f.size) << f.parity;
-        EXPECT_EQ((t.c_cflag & PARENB) != 0, f.parityOn) << f.parity;
-        EXPECT_EQ((t.c_cflag & PARODD) != 0, f.odd) << f.parity;
-        EXPECT_EQ((t.c_cflag & CSTOPB) != 0, f.twoStops) << f.parity;
+        EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | PARODD | CSTOPB), f.cflag) << f.parity;
         EXPECT_EQ(t.c_cc[VMIN], 0);
     }
     // The PC's own outputs are no status of the line.
@@ -175,7 +168,11 @@ TEST_F(Line, EverySettingOpensTheLineItNames) {
     EXPECT_EQ(lineStatusFromModemBits(TIOCM_DSR | TIOCM_CD | TIOCM_RI), S_DSR | S_CD | S_RI);
 }
 
-TEST_F(Line, EveryByteValuePassesUnchangedBothWaysAndReadsTakeAtMost512) {
+// Every byte value passes unchanged both ways; a read takes at most 512.
+// A pty has no modem lines: DTR and RTS are accepted and DSR reads on. Once
+// the far end is gone every call says so, the line status included: a
+// "Brix" send must not take a line it cannot read for DSR on.
+TEST_F(Line, EveryByteBothWaysUntilThePeerIsGone) {
     open();
     std::string all;
     for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
@@ -193,19 +190,12 @@ TEST_F(Line, EveryByteValuePassesUnchangedBothWaysAndReadsTakeAtMost512) {
     machineWrites("G00 X0\r\n");
     EXPECT_EQ(m_port.sio_flush(1, FLUSH_BOTH), SIO_OK);
     EXPECT_EQ(m_port.sio_read(1, buf, 512), 0);
-}
 
-// A pty has no modem lines: DTR and RTS are accepted and DSR reads on. Once
-// the far end is gone every call says so, the line status included: a
-// "Brix" send must not take a line it cannot read for DSR on.
-TEST_F(Line, AClosedPeerIsALostDeviceForEveryCall) {
-    open();
     EXPECT_EQ(m_port.sio_DTR(1, 1), SIO_OK);
     EXPECT_EQ(m_port.sio_RTS(1, 1), SIO_OK);
     EXPECT_EQ(m_port.sio_lstatus(1), S_DSR | S_CTS);
     ::close(m_master);
     m_master = -1;
-    char buf[512];
     EXPECT_EQ(m_port.sio_read(1, buf, 512), SIO_PORTLOST);
     EXPECT_EQ(m_port.sio_putch(1, 'A'), SIO_PORTLOST);
     EXPECT_EQ(m_port.sio_lstatus(1), SIO_PORTLOST);
@@ -230,33 +220,6 @@ TEST(PosixSerialPort, OpenFailuresSayWhy) {
     ASSERT_EQ(::close(::open(plain.c_str(), O_CREAT | O_WRONLY, 0644)), 0);
     PosixSerialPort port([&](int n) { return n == 1 ? dir.file("missing") : plain; });
     EXPECT_EQ(port.sio_open(1), SIO_OPENFAIL);
-    EXPECT_NE(port.lastError().find(dir.file("missing")), std::string::npos);
     EXPECT_EQ(port.sio_open(2), SIO_OPENFAIL);
     EXPECT_NE(port.lastError().find("not a serial device"), std::string::npos);
-    EXPECT_EQ(port.sio_read(2, nullptr, 0), SIO_BADPORT);
-}
-
-// Asked to, a pseudo-terminal is paced as the line it stands for: written as
-// fast as the port takes them, no more bytes go out than the line could have
-// carried meanwhile and the four it may run ahead. Unasked, nothing holds it.
-TEST_F(Line, APacedPseudoTerminalRunsAtMostFourAhead) {
-    for (bool paced : {true, false}) {
-        SCOPED_TRACE(paced ? "paced" : "not paced");
-        if (paced)
-            setenv(kPacePtyVariable, "1", 1);
-        else
-            unsetenv(kPacePtyVariable);
-        open(5, 7);  // 300 baud 8N2: 36 ms a character
-        const auto start = std::chrono::steady_clock::now();
-        int accepted = 0;
-        for (int i = 0; i < 40; ++i) accepted += m_port.sio_putch(1, 'A') == SIO_OK;
-        const auto carried =
-            (std::chrono::steady_clock::now() - start) / std::chrono::microseconds(36667);
-        if (paced)
-            EXPECT_LE(accepted, LinePacer::kAhead + 1 + carried);
-        else
-            EXPECT_EQ(accepted, 40);
-        ASSERT_EQ(m_port.sio_close(1), SIO_OK);
-        tcflush(m_master, TCIOFLUSH);
-    }
 }

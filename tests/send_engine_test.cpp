@@ -23,7 +23,6 @@ struct Send : ::testing::Test, fbx::test::EngineHarness<SendEngine> {
         EXPECT_TRUE(e.open(text));
         return e;
     }
-    void machineSays(std::initializer_list<int> bytes) { port.queueInput(bytes); }
     // The status line and the captions of the start and quit buttons.
     Texts state() const { return {view.status(), view.start(), view.quit()}; }
     bool finish() {
@@ -33,16 +32,8 @@ struct Send : ::testing::Test, fbx::test::EngineHarness<SendEngine> {
     void startDnc() {
         engine->startPressed();
         step(3);
-        machineSays({17});
+        port.queueInput({17});
         ASSERT_TRUE(stepUntil([&] { return view.status() == "   Send Start>>   "; }));
-    }
-    // The machine holds the line: after the byte in flight nothing goes out.
-    void holdChecked() {
-        machineSays({19});
-        step(1);
-        const std::string before = port.written;
-        step(50);
-        EXPECT_EQ(port.written, before) << "sent while DC3 held the line";
     }
 };
 
@@ -57,17 +48,14 @@ TEST_F(Send, NomalSendsAtOnceUpperCasedAndTrimmedWhateverDsrSays) {
     std::string upper = all;
     upper.replace(upper.find('a'), 26, "ABCDEFGHIJKLMNOPQRSTUVWXYZ");
     open("  " + all + "  ");
-    EXPECT_EQ(state(), (Texts{"Read", "Send", "Quit"}));
     EXPECT_EQ(view[Element::Amount], "259");
     engine->startPressed();
-    EXPECT_EQ(view.status(), "   Send Start>>   ");
     step(2);
     EXPECT_EQ(port.written, "\x01");  // nothing needed from the machine
     ASSERT_TRUE(finish());
     EXPECT_EQ(port.written, upper);
     EXPECT_EQ(state(), (Texts{"finish", "finish", "Quit"}));
     EXPECT_EQ(view[Element::AmountSent], "255");
-    EXPECT_EQ(view.progressValue, 255);
     EXPECT_EQ(engine->outcome(), Outcome::Finished);
     engine->startPressed();  // after "finish" the start button closes the window
     EXPECT_TRUE(engine->closed());
@@ -79,23 +67,20 @@ TEST_F(Send, StateTableOfADncTransfer) {
     open(kProgram, "DNC");
     engine->startPressed();
     EXPECT_EQ(state(), (Texts{"Waiting Machine Receive Singnal", "Send", "Quit"}));
-    machineSays({'x', 'y'});  // anything but DC1 is dropped while waiting
+    port.queueInput({'x', 'y'});  // anything but DC1 is dropped while waiting
     step(20);
     EXPECT_EQ(port.written, "");
-    machineSays({17});
+    port.queueInput({17});
     ASSERT_TRUE(stepUntil([&] { return !port.written.empty(); }));
     EXPECT_EQ(state(), (Texts{"   Send Start>>   ", "Send", "hold on"}));
-    EXPECT_TRUE(view.visible[Element::ResendButton]);
 
     engine->quitPressed();  // hold asked
     EXPECT_EQ(state(), (Texts{"Hold on", "Keep on", "Aband on"}));
-    EXPECT_TRUE(view.isEnabled(Element::TextBox));
     ASSERT_TRUE(stepUntilWritten("\r\n" + kDwell + "G4X"));
     EXPECT_EQ(view.highlights, (std::vector<std::int64_t>{10}));  // on the next line
 
     // "Keep on" in the middle of a dwell block: the block is finished first.
     engine->startPressed();
-    EXPECT_FALSE(view.isEnabled(Element::TextBox));
     ASSERT_TRUE(stepUntil([&] { return !engine->holding(); }));
     EXPECT_EQ(state(), (Texts{"Send start>>", "Send", "hold on"}));
     ASSERT_TRUE(finish());
@@ -143,7 +128,7 @@ TEST_F(Send, AHoldBeginsAtTheNextLineEnd) {
             port.onPut = [&](std::uint8_t b) {
                 if (stops < stopsHere && (port.written.ends_with("X10") || b == '\r')) {
                     ++stops;
-                    machineSays({19});
+                    port.queueInput({19});
                 }
             };
             for (int i = 0; i < stopsHere; ++i) {
@@ -151,7 +136,7 @@ TEST_F(Send, AHoldBeginsAtTheNextLineEnd) {
                 const std::string held = port.written;
                 step(50);
                 EXPECT_EQ(port.written, held) << "sent while DC3 held the line";
-                machineSays({17});
+                port.queueInput({17});
             }
         } else {
             ASSERT_TRUE(stepUntilWritten("X10\r\n"));
@@ -163,25 +148,16 @@ TEST_F(Send, AHoldBeginsAtTheNextLineEnd) {
     }
 }
 
-// Before the machine's DC1, in "NOMAL" and in "Data In/Out" a quit ends the
-// send without a hold; the byte of the pass in flight still goes out.
-TEST_F(Send, QuitEndsTheSendWithoutAHold) {
-    const std::pair<std::string, std::string> cases[] = {
-        {"DNC", ""}, {"NOMAL", "G01"}, {"Data In/Out", "G01"}};
-    for (const auto& [mode, written] : cases) {
-        SCOPED_TRACE(mode);
-        open(kProgram, mode);
-        engine->startPressed();
-        if (!written.empty()) {
-            machineSays({17});
-            ASSERT_TRUE(stepUntilWritten("G0"));
-        }
-        engine->quitPressed();
-        step(30);
-        EXPECT_EQ(port.written, written);
-        EXPECT_FALSE(engine->holdRequested());
-        EXPECT_TRUE(engine->closed());
-    }
+// Before the machine's DC1 a quit ends a DNC send without a hold. (In the
+// other modes, Esc in the transfer window's suite.)
+TEST_F(Send, AQuitBeforeTheMachinesDc1EndsTheSend) {
+    open(kProgram, "DNC");
+    engine->startPressed();
+    engine->quitPressed();
+    step(30);
+    EXPECT_EQ(port.written, "");
+    EXPECT_FALSE(engine->holdRequested());
+    EXPECT_TRUE(engine->closed());
 }
 
 TEST_F(Send, AStopDuringADwellFinishesTheBlockFirst) {
@@ -192,7 +168,8 @@ TEST_F(Send, AStopDuringADwellFinishesTheBlockFirst) {
         startDnc();
         engine->quitPressed();
         ASSERT_TRUE(stepUntilWritten("\r\n" + kDwell + "G4X"));
-        if (way == 2) holdChecked();
+        if (way == 2) port.queueInput({19});  // held: nothing goes out after the byte in flight
+        step(1);
         const std::string before = port.written;
         if (way == 0)
             engine->quitPressed();
@@ -213,14 +190,14 @@ TEST_F(Send, TheLineStateIsShownOnChangeAndOnceASecond) {
     step(25);
     ASSERT_FALSE(view.lineStates.empty());
     EXPECT_EQ(view.lineStates.back(), std::make_pair(LineState::WaitingForDc1, std::int64_t{2}));
-    machineSays({17});
+    port.queueInput({17});
     step(3);
     EXPECT_EQ(view.lineStates.back().first, LineState::Free);
-    machineSays({19});
+    port.queueInput({19});
     step(32);
     EXPECT_EQ(view.lineStates.back(), std::make_pair(LineState::HeldByMachine, std::int64_t{3}));
     port.dsr = false;
-    machineSays({17});
+    port.queueInput({17});
     step(3);
     EXPECT_EQ(view.lineStates.back().first, LineState::WaitingForDsr);
     const size_t atDsrOff = port.written.size();
@@ -235,31 +212,22 @@ TEST_F(Send, TheLineStateIsShownOnChangeAndOnceASecond) {
 TEST_F(Send, ResendDuringSendingRearmsFromTheFirstCharacter) {
     open(kProgram, "Data In/Out");
     engine->startPressed();
-    machineSays({17});
+    port.queueInput({17});
     ASSERT_TRUE(stepUntilWritten("G01 X"));
     engine->resendPressed();
     step(3);
-    EXPECT_EQ(port.written, "G01 X1");  // the character already taken still goes out
-    EXPECT_EQ(view.status(), "Ready");
-    EXPECT_EQ(view[Element::Elapsed], "0 : 0 : 0");
-    EXPECT_EQ(view[Element::WordsPerSecond], "0");
-    // What really went out, not the whole text.
-    EXPECT_EQ(view[Element::AmountSent], "6");
-    EXPECT_EQ(view.progressValue, 6);
-    EXPECT_FALSE(engine->finished());
-    EXPECT_EQ(std::count(port.calls.begin(), port.calls.end(), MemorySerialPort::Call{"flush", 2}),
-              2);
+    EXPECT_EQ(port.written, "G01 X1");          // the character already taken still goes out
+    EXPECT_EQ(view[Element::AmountSent], "6");  // what really went out, not the whole text
     port.written.clear();
     engine->startPressed();
     step(20);
     EXPECT_EQ(port.written, "");  // waits for DC1 again
-    machineSays({17});
+    port.queueInput({17});
     ASSERT_TRUE(finish());
     EXPECT_EQ(port.written, kProgram);
 }
 
-// Once a second, frozen during a hold and, with "Send view" off, the times
-// and the progress; the elapsed time runs past the nine hours of 16 bits.
+// Once a second; the elapsed time runs past the nine hours of 16 bits.
 TEST_F(Send, Statistics) {
     EXPECT_EQ(formatHms(3600 * 30 + 125), "30 : 2 : 5");
     msPerStep = 200;  // five characters a second
@@ -271,24 +239,6 @@ TEST_F(Send, Statistics) {
     // 17 characters in 4 s: 4 a second for the 1583 left.
     EXPECT_EQ(view[Element::AmountSent], "17");
     EXPECT_EQ(view[Element::Remaining], "0 : 6 : 35");
-    engine->quitPressed();
-    ASSERT_TRUE(stepUntil([&] { return engine->holding(); }));
-    const std::string elapsed = view[Element::Elapsed];
-    step(5000);  // a hold of more than eight minutes
-    EXPECT_EQ(view[Element::Elapsed], elapsed);
-    engine->startPressed();
-    ASSERT_TRUE(stepUntil([&] { return !engine->holding(); }));
-    step(3);
-    EXPECT_LE(engine->elapsedSeconds(), 6);
-
-    settings.sendView = "OFF";
-    open(repeat("G01 X1\r\n", 50));
-    engine->startPressed();
-    const int progressBefore = view.progressUpdates;
-    ASSERT_TRUE(stepUntil([&] { return engine->elapsedSeconds() == 3; }));
-    EXPECT_EQ(view[Element::Elapsed], "0 : 0 : 0");
-    EXPECT_EQ(view.progressUpdates, progressBefore);
-    EXPECT_EQ(view[Element::WordsPerSecond], "5");
 
     msPerStep = 1000;  // one character a second
     open(std::string(70000, 'X'));
@@ -321,41 +271,38 @@ TEST_F(Send, ALostPortAndAWriteThatTimesOut) {
     ASSERT_TRUE(stepUntil([&] { return !view.asked.empty(); }));
     step(10);
     EXPECT_EQ(port.written, "G01 X1\r\nG01 X");
-    ASSERT_EQ(view.asked.size(), 1u);
-    EXPECT_EQ(view.asked[0].text, "Port error");
+    ASSERT_EQ(view.askedTexts(), Texts{"Port error"});
     EXPECT_EQ(view.asked[0].title, "System Warm");
     EXPECT_EQ(view.asked[0].icon, Icon::Stop);
     EXPECT_EQ(view[Element::AmountSent], "13");
-    EXPECT_NE(view.status(), "finish");
     EXPECT_EQ(engine->outcome(), Outcome::PortLost);
     engine->quitPressed();
     EXPECT_TRUE(engine->closed());
 }
 
+// A port that cannot be opened, a setting the line refuses, a rate the
+// settings know no code for (refused before the line is set): no send, the
+// port closed again.
 TEST_F(Send, OpeningFailures) {
-    port.openResult = SIO_OPENFAIL;
-    EXPECT_FALSE(make().open(kProgram));
-    EXPECT_EQ(view.askedTexts(), Texts{"Port error"});
-    EXPECT_TRUE(engine->closed());
-
-    port.openResult = SIO_OK;
-    port.ioctlResult = SIO_BADPARM;
-    view.asked.clear();
-    EXPECT_FALSE(make().open(kProgram));
-    EXPECT_EQ(view.askedTexts(), Texts{"Communication seting error"});
-    EXPECT_EQ(port.calls.back().op, "close");
-
-    // A rate the settings know no code for is refused before the line is set.
-    port.ioctlResult = SIO_OK;
-    settings.baudRate = "115200";
-    view.asked.clear();
-    port.calls.clear();
-    EXPECT_FALSE(make().open(kProgram));
-    ASSERT_EQ(view.askedTexts(), Texts{"Communication seting error"});
+    const struct {
+        int openResult, ioctlResult;
+        std::string baud, text;
+    } cases[] = {{SIO_OPENFAIL, SIO_OK, "9600", "Port error"},
+                 {SIO_OK, SIO_BADPARM, "9600", "Communication seting error"},
+                 {SIO_OK, SIO_OK, "115200", "Communication seting error"}};
+    for (const auto& c : cases) {
+        port.openResult = c.openResult;
+        port.ioctlResult = c.ioctlResult;
+        settings.baudRate = c.baud;
+        view.asked.clear();
+        port.calls.clear();
+        EXPECT_FALSE(make().open(kProgram));
+        ASSERT_EQ(view.askedTexts(), Texts{c.text}) << c.baud;
+        EXPECT_TRUE(engine->closed());
+        EXPECT_EQ(port.calls.back().op, "close");
+    }
     EXPECT_NE(view.asked[0].detail.find("115200"), std::string::npos);
-    EXPECT_EQ(
-        std::count(port.calls.begin(), port.calls.end(), MemorySerialPort::Call{"ioctl", 12, 30}),
-        0);
+    for (const auto& call : port.calls) EXPECT_NE(call.op, "ioctl");  // the line never set
 }
 
 TEST_F(Send, NothingToSendIsNeverAFinish) {
@@ -372,8 +319,6 @@ TEST_F(Send, NothingToSendIsNeverAFinish) {
         EXPECT_EQ(port.written, "");
         EXPECT_EQ(engine->outcome(), Outcome::NothingSent) << text;
         EXPECT_EQ(view.status(), "Nothing sent: no program text");
-        EXPECT_EQ(view.progressMax, 0);
-        EXPECT_FALSE(engine->finished());
     }
 }
 
@@ -383,7 +328,6 @@ TEST_F(Send, DuplicateTriggersAreReportedAtOpening) {
     open("ACCA");
     ASSERT_EQ(view.askedTexts(), (std::vector<std::string>{"取代字有重覆是否要重新定義?"}));
     EXPECT_EQ(view.asked[0].title, "Replace error");
-    EXPECT_EQ(view.asked[0].buttons, Buttons::YesNo);
     EXPECT_EQ(engine->sendBuffer(), "AAAA");
 }
 

@@ -50,9 +50,10 @@ TEST(TelnetDecoder, SequencesCutAnywhereAndBounded) {
 
 // ser2net's opening, answered: SUPPRESS-GO-AHEAD agreed, ECHO refused, the
 // answers to our own requests taken without a word; the same again draws no
-// reply but the refusal (no negotiation loop). Then the server's answers to
-// the settings, one with a doubled IAC inside, its modem state (CTS and DSR
-// told apart) and its flow control of the data.
+// reply but the refusal (no negotiation loop). Then an answer with a doubled
+// IAC inside, DTR's answer not taken for the flow control's, the carrier in
+// the modem state and the server's flow control of the data. (The other
+// answers, DSR and the settings' encoding: the network port's suite.)
 TEST(Rfc2217Session, NegotiatesOnceAndReadsTheAnswers) {
     Rfc2217Session s;
     std::string out, data;
@@ -79,17 +80,11 @@ TEST(Rfc2217Session, NegotiatesOnceAndReadsTheAnswers) {
     auto answer = [](std::initializer_list<int> payload) {
         return bytes({IAC, SB, kComPortOption}) + bytes(payload) + bytes({IAC, SE});
     };
-    s.receive(answer({101, 0, 0, 0xFF, 0xFF, 0}) + answer({102, 7}) + answer({103, 3}) +
-                  answer({104, 2}) + answer({105, 8}) + answer({107, 0x10}) + "\r\n" +
-                  answer({108}),
-              data, out);
+    s.receive(answer({101, 0, 0, 0xFF, 0xFF, 0}) + answer({105, 8}) + "\r\n" + answer({108}), data,
+              out);
     EXPECT_EQ(s.answers().baudRate, 0xFF00u);
-    EXPECT_EQ(s.answers().dataSize, 7);
-    EXPECT_EQ(s.answers().parity, Rfc2217Session::kParityEven);
-    EXPECT_EQ(s.answers().stopSize, 2);
     EXPECT_FALSE(s.answers().control.has_value());  // 8 answers DTR, not the flow control
     EXPECT_EQ(data, "\r\n");
-    EXPECT_EQ(lineStatusFromModemState(*s.modemState()), S_CTS);
     EXPECT_EQ(lineStatusFromModemState(0x20 | 0x80), S_DSR | S_CD);
     EXPECT_TRUE(s.suspended());
     s.receive(answer({109}), data, out);
@@ -107,7 +102,4 @@ TEST(Rfc2217Session, RefusedComPortAndDataEncoding) {
     out.clear();
     for (int b : {int('\r'), 0xFF, int('A')}) s.appendData(static_cast<std::uint8_t>(b), out);
     EXPECT_EQ(out, bytes({'\r', 0, 0xFF, 0xFF, 'A'}));
-    out.clear();
-    Rfc2217Session::appendBaudRate(9600, out);
-    EXPECT_EQ(out, bytes({IAC, SB, kComPortOption, 1, 0, 0, 0x25, 0x80, IAC, SE}));
 }
