@@ -21,6 +21,7 @@ import termios
 import threading
 import time
 import tty
+import types
 import unittest
 
 DC1 = b"\x11"
@@ -361,22 +362,56 @@ class Ser2net:
         self.log.close()
 
 
-class Rfc2217Peer:
-    # pyserial's PortManager serving one device (rfc2217_peer.py).
+class Rfc2217Peer(threading.Thread):
+    # pyserial's RFC 2217 PortManager serving one device, from a thread: it
+    # listens on loopback, and for each connection opens the device, applies
+    # the line settings the client asks for and moves bytes both ways until
+    # either side closes. A pseudo-terminal has no modem lines: the state it
+    # reports is CTS, DSR and CD on; DTR and RTS requests are taken and ignored.
 
     def __init__(self, device):
-        script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "rfc2217_peer.py")
-        self.process = subprocess.Popen([sys.executable, script, device],
-                                        stdin=subprocess.DEVNULL, stdout=subprocess.PIPE)
-        self.port = int(self.process.stdout.readline().decode().split()[1])
+        threading.Thread.__init__(self, daemon=True)
+        self.device = device
+        self.listener = socket.create_server(("127.0.0.1", 0))
+        self.stopped = False
+        self.start()
 
     def url(self):
-        return "rfc2217://127.0.0.1:%d" % self.port
+        return "rfc2217://127.0.0.1:%d" % self.listener.getsockname()[1]
+
+    def run(self):
+        import serial.rfc2217  # python3-serial
+
+        class Line(serial.Serial):
+            cts = dsr = cd = True
+            ri = False
+            _update_dtr_state = _update_rts_state = lambda self: None
+
+        while not self.stopped:
+            if not select.select([self.listener], [], [], 0.2)[0]:
+                continue
+            client = self.listener.accept()[0]
+            client.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+            try:
+                with client, Line(self.device, timeout=0) as line:
+                    manager = serial.rfc2217.PortManager(
+                        line, types.SimpleNamespace(write=client.sendall))
+                    data = True  # until the client closes
+                    while data and not self.stopped:
+                        ready = select.select([client, line.fd], [], [], 0.2)[0]
+                        manager.check_modem_lines()
+                        if client in ready:
+                            data = client.recv(4096)
+                            line.write(b"".join(manager.filter(data)))
+                        if line.fd in ready:
+                            client.sendall(b"".join(manager.escape(line.read(4096))))
+            except OSError:
+                pass  # the line went away (pyserial's errors are OSErrors too)
 
     def stop(self):
-        self.process.terminate()
-        self.process.wait(5)
-        self.process.stdout.close()
+        self.stopped = True
+        self.join(5)
+        self.listener.close()
 
 
 class FileWatch(threading.Thread):
