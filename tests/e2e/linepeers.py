@@ -445,12 +445,13 @@ class FileWatch(threading.Thread):
 
 
 class LineMachine(LineEnd, threading.Thread):
-    # A machine at the far end of a line, played from a thread: it takes
-    # what the PC sends, holding the line with DC3 after every dc3_every bytes
-    # for held_seconds (counting what still arrives, the overrun) before DC1;
-    # asked to, it punches a program, obeying the PC's DC3 and DC1. With
-    # pause_at it stops reading at that count for pause_seconds instead.
-    # write_fd is where its own bytes go when that is not the line it reads.
+    # A machine at the far end of a line, played from a thread that starts at
+    # once: it takes what the PC sends, holding the line with DC3 after every
+    # dc3_every bytes for held_seconds (counting what still arrives, the
+    # overrun) before DC1; given to_punch, it punches that, obeying the PC's
+    # DC3 and DC1. With pause_at it stops reading at that count for
+    # pause_seconds instead. write_fd is where its own bytes go when that is
+    # not the line it reads.
 
     def __init__(self, path, baud=None, dc3_every=None, held_seconds=0.3, pause_at=None,
                  pause_seconds=0, write_fd=None):
@@ -462,12 +463,7 @@ class LineMachine(LineEnd, threading.Thread):
         self.overruns = []
         self.to_punch = None
         self.stopped = False
-
-    def punch(self, data):
-        self.to_punch = data
-
-    def count(self):
-        return len(self.received)
+        self.start()
 
     def run(self):
         held_until = None
