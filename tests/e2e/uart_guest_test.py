@@ -22,7 +22,6 @@ import os
 import pathlib
 import re
 import shutil
-import socket
 import subprocess
 import tempfile
 import time
@@ -73,9 +72,7 @@ STEPS = {  # the files and the settings of each transfer in the plan
 class UartGuest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        tmp = tempfile.TemporaryDirectory()
-        cls.addClassCleanup(tmp.cleanup)
-        cls.dir = tmp.name
+        cls.dir = pathlib.Path(cls.enterClassContext(tempfile.TemporaryDirectory()))
         if not shutil.which("qemu-system-x86_64"):
             raise unittest.SkipTest("qemu-system-x86 is missing (scripts/deps.sh installs it)")
         built = subprocess.run([os.path.join(ROOT, "scripts", "build-guest"), PATHS["build"]],
@@ -86,11 +83,11 @@ class UartGuest(unittest.TestCase):
             raise RuntimeError("scripts/build-guest failed: " + built.stderr)
         ptys = cls.boot(built.stdout.strip())
         if "serial1" not in ptys:
-            with open(cls.path("qemu.log")) as f:
-                raise unittest.SkipTest("QEMU made no pseudo-terminal: " + f.read())
+            log = (cls.dir / "qemu.log").read_text("latin-1")
+            raise unittest.SkipTest("QEMU made no pseudo-terminal: " + log)
         cls.line = LineMachine(ptys["serial1"], dc3_every=DC3_EVERY)
         cls.addClassCleanup(cls.line.stop)
-        cls.card = LineMachine.on_pipes(cls.path("card"), pause_at=CARD_HOLD_AT,
+        cls.card = LineMachine.on_pipes(str(cls.dir / "card"), pause_at=CARD_HOLD_AT,
                                         pause_seconds=CARD_HOLD_SECONDS)
         cls.addClassCleanup(cls.card.stop)
         if cls.mark("guest-up", BOOT_SECONDS) is None:
@@ -99,23 +96,19 @@ class UartGuest(unittest.TestCase):
         cls.play()
 
     @classmethod
-    def path(cls, *names):
-        return os.path.join(cls.dir, *names)
-
-    @classmethod
     def boot(cls, guest_dir):
         # Starts QEMU with the guest and its plan; the console goes to a
         # file. Returns the pseudo-terminals QEMU made, by their labels.
         for name, (files, config) in STEPS.items():
-            os.makedirs(cls.path("plan", name))
+            os.makedirs(cls.dir / "plan" / name)
             for file, data in files.items():
-                pathlib.Path(cls.path("plan", name, file)).write_bytes(data)
-            write_config(cls.path("plan", name), **config)
-        pathlib.Path(cls.path("plan/run.sh")).write_text(PLAN)
-        os.chmod(cls.path("plan/run.sh"), 0o755)
+                (cls.dir / "plan" / name / file).write_bytes(data)
+            write_config(cls.dir / "plan" / name, **config)
+        (cls.dir / "plan/run.sh").write_text(PLAN)
+        (cls.dir / "plan/run.sh").chmod(0o755)
         archive = subprocess.run("find plan | cpio -o -H newc --quiet", shell=True, cwd=cls.dir,
                                  capture_output=True, check=True).stdout
-        with open(cls.path("initrd.gz"), "wb") as out:
+        with open(cls.dir / "initrd.gz", "wb") as out:
             with open(os.path.join(guest_dir, "base.cpio.gz"), "rb") as base:
                 shutil.copyfileobj(base, out)
             # A second archive may follow the first after NUL padding to a
@@ -123,25 +116,25 @@ class UartGuest(unittest.TestCase):
             out.write(b"\0" * (-out.tell() % 4))
             out.write(gzip.compress(archive, 1))
         for end in (".in", ".out"):
-            os.mkfifo(cls.path("card" + end))
-        log = open(cls.path("qemu.log"), "wb")
-        cls.addClassCleanup(log.close)
+            os.mkfifo(cls.dir / ("card" + end))
+        log = cls.enterClassContext(open(cls.dir / "qemu.log", "wb"))
         cls.qemu = subprocess.Popen(
             ["qemu-system-x86_64", "-machine", "pc", "-cpu", "max", "-m", "512", "-smp", "1",
-             "-nodefaults", "-display", "none", "-no-reboot", "-qmp", "unix:%s,server=on,wait=off"
-             % cls.path("qmp.sock"), "-append", "console=ttyS0 quiet panic=-1",
-             "-kernel", os.path.join(guest_dir, "vmlinuz"), "-initrd", cls.path("initrd.gz"),
-             "-serial", "file:" + cls.path("console.log"), "-serial", "pty",
-             "-chardev", "pipe,id=cardline,path=" + cls.path("card"),
+             "-nodefaults", "-display", "none", "-no-reboot", "-monitor", "stdio",
+             "-append", "console=ttyS0 quiet panic=-1",
+             "-kernel", os.path.join(guest_dir, "vmlinuz"), "-initrd", cls.dir / "initrd.gz",
+             "-serial", "file:%s" % (cls.dir / "console.log"), "-serial", "pty",
+             "-chardev", "pipe,id=cardline,path=%s" % (cls.dir / "card"),
              "-device", "pci-serial,id=card,chardev=cardline"],
-            stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT)
+            stdin=subprocess.PIPE, stdout=log, stderr=subprocess.STDOUT)
+        cls.addClassCleanup(cls.qemu.stdin.close)
         cls.addClassCleanup(cls.qemu.wait)
         cls.addClassCleanup(cls.qemu.kill)
 
         def ptys():
-            with open(cls.path("qemu.log"), "rb") as f:
-                return {m.group(2).decode(): m.group(1).decode()
-                        for m in re.finditer(rb"redirected to (\S+) \(label (\w+)\)", f.read())}
+            log = (cls.dir / "qemu.log").read_text("latin-1")
+            found = re.finditer(r"redirected to (\S+) \(label (\w+)\)", log)
+            return {m.group(2): m.group(1) for m in found}
         until(lambda: ptys() or cls.qemu.poll() is not None, 20)
         return ptys()
 
@@ -162,22 +155,15 @@ class UartGuest(unittest.TestCase):
 
     @classmethod
     def pull_card(cls):
-        # Removes the PCI UART from the running guest (ACPI hot-unplug).
-        with socket.socket(socket.AF_UNIX) as s:
-            s.connect(cls.path("qmp.sock"))
-            f = s.makefile("rw")
-            f.readline()
-            for command in ('{"execute": "qmp_capabilities"}',
-                            '{"execute": "device_del", "arguments": {"id": "card"}}'):
-                f.write(command + "\n")
-                f.flush()
-                f.readline()
+        # Removes the PCI UART from the running guest (ACPI hot-unplug),
+        # through QEMU's monitor on its standard input.
+        cls.qemu.stdin.write(b"device_del card\n")
+        cls.qemu.stdin.flush()
 
     @classmethod
     def console(cls):
         # What the guest printed on its console.
-        with open(cls.path("console.log"), "rb") as f:
-            return f.read().decode("latin-1")
+        return (cls.dir / "console.log").read_text("latin-1")
 
     @classmethod
     def marks(cls, marker):
