@@ -28,7 +28,7 @@ class OnAPty(Scratch):
         self.assertTrue(m.read_until(lambda r: len(r) >= 1000))
         m.send(DC3)  # the machine stalls and never answers again
         self.assertTrue(self.cli.wait_for("held by the machine (DC3) for "), self.cli.stderr())
-        self.cli.signal(signal.SIGINT)
+        self.cli.process.send_signal(signal.SIGINT)
         self.assertEqual(self.cli.wait(), 1, self.cli.stderr())
         m.read_until_quiet()
         sent = len(m.received)
@@ -53,7 +53,7 @@ class OnAPty(Scratch):
                 self.assertTrue(self.cli.wait_for("Receive waitting"), self.cli.stderr())
                 self.machine.send(part)
                 self.assertTrue(until(lambda: self.read("got.nc") == b"\r\n" + part, 30))
-                self.cli.command(end) if end == "quit" else self.cli.signal(end)
+                self.cli.command(end) if end == "quit" else self.cli.process.send_signal(end)
                 self.assertEqual(self.cli.wait(), code, self.cli.stderr())
                 if message:
                     self.assertIn(message, self.cli.stderr())
@@ -85,8 +85,7 @@ class OnAPty(Scratch):
         self.assertTrue(self.cli.wait_for("cannot be written"), self.cli.stderr())
         os.remove(self.path("disk/filler"))  # space again
         self.machine.send(data[half:])
-        self.assertTrue(until(lambda: self.read("disk/got.nc") == b"\r\n" + data, 30),
-                        "the program came out changed")
+        until(lambda: self.read("disk/got.nc") == b"\r\n" + data, 30)
         self.cli.command("quit")
         self.assertEqual(self.cli.wait(), 0, self.cli.stderr())
         self.assertEqual(self.read("disk/got.nc"), b"\r\n" + data)
@@ -122,8 +121,7 @@ class ForeignPeers(Scratch):
 
         data = program(3000)
         self.put("prog.nc", data)
-        line = serial.Serial(self.pair.machine, 9600, timeout=0.05)
-        self.addCleanup(line.close)
+        line = self.enterContext(serial.Serial(self.pair.machine, 9600, timeout=0.05))
         self.start_cli(["send", "prog.nc"], self.pair.pc, mode="DNC")
         self.assertTrue(self.cli.wait_for("Waiting Machine Receive Singnal"))
         self.assertEqual(line.read(100), b"")

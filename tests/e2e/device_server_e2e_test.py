@@ -84,7 +84,7 @@ class DeviceServers(Scratch):
                 # second; the operator's quit then saves it as it is.
                 self.assertTrue(until(lambda: self.read(got) == received, 60),
                                 self.machine.stderr())
-                self.cli.signal(signal.SIGINT)
+                self.cli.process.send_signal(signal.SIGINT)
                 self.assertEqual(self.cli.wait(), 0, self.cli.stderr())
                 self.assertEqual(self.read(got), received)
                 # The XOFF and XON around each hand-over reached the machine,

@@ -109,9 +109,7 @@ class Scratch(unittest.TestCase):
     # hands to addCleanup, so that it ends with the test.
 
     def setUp(self):
-        scratch = tempfile.TemporaryDirectory()
-        self.addCleanup(scratch.cleanup)
-        self.dir = scratch.name
+        self.dir = self.enterContext(tempfile.TemporaryDirectory())
 
     def path(self, *names):
         return os.path.join(self.dir, *names)
@@ -158,9 +156,8 @@ class LineEnd:
         self.held = False
 
     def close(self):
-        for fd in (self.fd, self.other):
-            if fd is not None:
-                os.close(fd)
+        for fd in {self.fd, self.other} - {None}:
+            os.close(fd)
         self.fd = self.other = None
 
     def send(self, data):
@@ -273,9 +270,6 @@ class Cli:
     def command(self, text):
         self.process.stdin.write((text + "\n").encode())
         self.process.stdin.flush()
-
-    def signal(self, number):
-        self.process.send_signal(number)
 
     def wait(self, timeout=60):
         code = self.process.wait(timeout)
