@@ -35,11 +35,6 @@ class Machine(Scratch):
             self.assertTrue(self.pc.read_until(lambda r: not self.pc.held))
             os.write(self.pc.fd, data[i:i + 1])
 
-    def summary(self):
-        # The PC closes the line; the machine ends and sums up.
-        self.pc.close()
-        return self.machine.summary()
-
     def test_receive_stores_every_byte_once_and_in_order_through_many_holds(self):
         data = program(20) + DWELLS + program(20)
         self.start("receive", "--start-dc1", "--wait", 0.1, "--buffer", 64, "--drain", 600,
@@ -49,7 +44,8 @@ class Machine(Scratch):
         # Every byte read and the last hold over: the machine has no more to say.
         self.assertTrue(self.pc.read_until(
             lambda r: os.path.getsize(self.path("stored.nc")) == len(data) and not self.pc.held))
-        s = self.summary()
+        self.pc.close()  # the machine ends and sums up
+        s = self.machine.summary()
         self.assertEqual(self.read("stored.nc"), data)
         dc3 = self.pc.received.count(DC3)
         self.assertGreaterEqual(dc3, 3, "the buffer should have filled several times")
@@ -72,7 +68,8 @@ class Machine(Scratch):
         self.assertTrue(self.pc.read_until(lambda r: self.pc.held))
         os.write(self.pc.fd, b"XYZ")
         self.assertTrue(self.pc.read_until(lambda r: not self.pc.held, 10))
-        s = self.summary()
+        self.pc.close()  # the machine ends and sums up
+        s = self.machine.summary()
         self.assertEqual(s["overrun"], "3")
         self.assertGreater(int(s["queued-at-dc3"]), 40)
         self.assertEqual(int(s["read-after-dc3"]), int(s["queued-at-dc3"]) + 3)
