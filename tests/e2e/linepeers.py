@@ -9,6 +9,7 @@
 
 import fcntl
 import os
+import pathlib
 import select
 import shutil
 import socket
@@ -20,15 +21,15 @@ import termios
 import threading
 import time
 import tty
+import types
+import unittest
 
 DC1 = b"\x11"
 DC3 = b"\x13"
 
 DEFAULTS = ["", "", "ON", "ON", "OFF", "1", "9600", "7", "2", "e", "Soft", "ISO",
             "", "", "", "", "", "", "", "1", "NOMAL", "", "", "0"]
-FIELDS = {"sendView": 2, "receiveView": 3, "port": 5, "baudRate": 6, "dataBits": 7,
-          "stopBits": 8, "parity": 9, "handshake": 10, "code": 11, "replaceString1": 12,
-          "serialInterval": 19, "mode": 20, "sendingEdit": 23}
+FIELDS = {"baudRate": 6, "dataBits": 7, "stopBits": 8, "parity": 9, "handshake": 10, "mode": 20}
 
 
 def program(lines, width=24):
@@ -37,6 +38,15 @@ def program(lines, width=24):
     for i in range(lines):
         text += ("N%d G01 X%d.%03d Y-%d" % (i, i % 500, i % 1000, i % 77)).ljust(width) + "\r\n"
     return (text + "M30\r\n%\r\n").encode()
+
+
+def every_byte_punch(lines):
+    # A program of every byte value but NUL (blank tape, dropped by a receive)
+    # and "%" (the marks) as a machine punches it, after blank tape; and what a
+    # receive in "Data In/Out" stores of it.
+    body = bytes(b for b in range(1, 256) if b != ord("%"))
+    text = b"%\r\nO0002\r\n" + body + b"\r\n" + program(lines)[3:]
+    return b"\0" * 20 + text, b"\r\n" + text[:text.index(b"%", 1) + 1]
 
 
 def write_config(directory, **values):
@@ -63,12 +73,11 @@ def have(program):
 def as_hardware(pid):
     # Lets a peer that stands for hardware (the machine's controller, a
     # device server) run at real-time priority, where a busy processor would
-    # hold it up while a wire moves on. Needs root; False where it cannot.
+    # hold it up while a wire moves on. Needs root; left as it is otherwise.
     try:
         os.sched_setscheduler(pid, os.SCHED_FIFO, os.sched_param(10))
-        return True
     except (OSError, AttributeError):
-        return False
+        pass
 
 
 def program_paths(argv, **defaults):
@@ -80,6 +89,47 @@ def program_paths(argv, **defaults):
         name, value = argv.pop(1)[2:].split("=", 1)
         paths[name] = value
     return paths
+
+
+# The programs under test: the environment's, or --cli=, --machine= and
+# --build= on the suite's command line (main() takes them).
+PATHS = {"cli": os.environ.get("FEROBRIXLAN_CLI", "ferobrixlan-cli"),
+         "machine": os.environ.get("FEROBRIXLAN_MACHINE", "ferobrixlan-machine"),
+         "build": os.environ.get("FEROBRIXLAN_BUILD", "build")}
+
+
+def main():
+    # Runs the suite of the calling script.
+    PATHS.update(program_paths(sys.argv, **PATHS))
+    unittest.main(module="__main__", verbosity=2)
+
+
+class Scratch(unittest.TestCase):
+    # A test with a scratch directory of its own, `dir`; whatever it starts it
+    # hands to addCleanup, so that it ends with the test.
+
+    def setUp(self):
+        self.dir = self.enterContext(tempfile.TemporaryDirectory())
+
+    def path(self, *names):
+        return os.path.join(self.dir, *names)
+
+    def put(self, name, data):
+        pathlib.Path(self.path(name)).write_bytes(data)
+
+    def start_cli(self, args, device, **config):
+        # ferobrixlan-cli running args here, port 1 being device, with the
+        # settings config; `cli` until the test ends.
+        write_config(self.dir, **config)
+        self.cli = Cli(PATHS["cli"], self.dir, args, device)
+        self.addCleanup(self.cli.kill)
+
+    def read(self, name):
+        # The file's bytes; None where there is no such file.
+        try:
+            return pathlib.Path(self.path(name)).read_bytes()
+        except FileNotFoundError:
+            return None
 
 
 class LineEnd:
@@ -106,9 +156,8 @@ class LineEnd:
         self.held = False
 
     def close(self):
-        for fd in (self.fd, self.other):
-            if fd is not None:
-                os.close(fd)
+        for fd in {self.fd, self.other} - {None}:
+            os.close(fd)
         self.fd = self.other = None
 
     def send(self, data):
@@ -176,22 +225,13 @@ class SimulatedMachine:
     def summary(self, timeout=60):
         # The key=value lines printed at exit (waits for the exit).
         self.process.wait(timeout)
-        pairs = {}
-        for line in self.stderr().splitlines():
-            if "=" in line and not line.startswith(("ferobrixlan-machine:", "#")):
-                key, value = line.split("=", 1)
-                pairs[key] = value
-        return pairs
+        return dict(line.split("=", 1) for line in self.stderr().splitlines()
+                    if "=" in line and not line.startswith(("ferobrixlan-machine:", "#")))
 
     def stop(self):
         # Ends the machine if it still runs; the end of the test's use of it.
-        if self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(5)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
+        self.process.kill()
+        self.process.wait()
         self.errors.close()
 
 
@@ -231,9 +271,6 @@ class Cli:
         self.process.stdin.write((text + "\n").encode())
         self.process.stdin.flush()
 
-    def signal(self, number):
-        self.process.send_signal(number)
-
     def wait(self, timeout=60):
         code = self.process.wait(timeout)
         self._reader.join(5)
@@ -241,9 +278,8 @@ class Cli:
 
     def kill(self):
         # Ends the program if it still runs; the end of the test's use of it.
-        if self.process.poll() is None:
-            self.process.kill()
-            self.process.wait()
+        self.process.kill()
+        self.process.wait()
         self._reader.join(5)
         self.process.stdin.close()
         self.process.stderr.close()
@@ -279,96 +315,114 @@ def free_tcp_port():
 def listening(port):
     # Whether something listens on this TCP port (from /proc/net/tcp, so that
     # looking does not connect: a device server opens its line on a connect).
-    for table in ("/proc/net/tcp", "/proc/net/tcp6"):
-        if not os.path.exists(table):
-            continue
-        with open(table) as f:
-            for line in list(f)[1:]:
-                fields = line.split()
-                if fields[3] == "0A" and int(fields[1].rsplit(":", 1)[1], 16) == port:
-                    return True
-    return False
+    rows = [line.split() for table in ("/proc/net/tcp", "/proc/net/tcp6") if os.path.exists(table)
+            for line in pathlib.Path(table).read_text().splitlines()[1:]]
+    return any(r[3] == "0A" and int(r[1].rsplit(":", 1)[1], 16) == port for r in rows)
 
 
 class Ser2net:
-    # ser2net serving one device: an RFC 2217 accepter at `rfc2217_port` and
-    # a raw TCP accepter at `raw_port`, both on loopback. The device's own
+    # ser2net serving one device on loopback ports: an RFC 2217 accepter and a
+    # raw TCP accepter (`ports` by the scheme of their URLs). The device's own
     # setting is `line` (a client's RFC 2217 settings replace it); chardelay is
     # off, so that what the device sends goes on at once.
 
     def __init__(self, device, directory, line="19200n81"):
-        self.rfc2217_port = free_tcp_port()
-        self.raw_port = free_tcp_port()
+        self.ports = {"rfc2217": free_tcp_port(), "tcp": free_tcp_port()}
         config = os.path.join(directory, "ser2net.yaml")
         with open(config, "w") as f:
-            for name, accepter, port in (("rfc2217", "telnet(rfc2217),tcp", self.rfc2217_port),
-                                         ("raw", "tcp", self.raw_port)):
+            for name, accepter in (("rfc2217", "telnet(rfc2217),tcp"), ("tcp", "tcp")):
                 f.write("connection: &%s\n  accepter: %s,127.0.0.1,%d\n"
                         "  connector: serialdev,%s,%s,local\n"
                         "  options:\n    chardelay: false\n    kickolduser: true\n"
-                        % (name, accepter, port, device, line))
+                        % (name, accepter, self.ports[name], device, line))
         self.log = tempfile.TemporaryFile()
         self.process = subprocess.Popen(
             ["ser2net", "-n", "-u", "-c", config, "-P", os.path.join(directory, "ser2net.pid")],
             stdin=subprocess.DEVNULL, stdout=self.log, stderr=subprocess.STDOUT)
-        if not until(lambda: self.process.poll() is not None or (
-                listening(self.rfc2217_port) and listening(self.raw_port)), 30) \
-                or self.process.poll() is not None:
+        ready = lambda: all(listening(port) for port in self.ports.values())
+        until(lambda: self.process.poll() is not None or ready(), 30)
+        if self.process.poll() is not None or not ready():
             self.log.seek(0)
             raise RuntimeError("ser2net did not start: " + self.log.read().decode())
 
     def url(self, kind="rfc2217"):
         # kind: "rfc2217" or "tcp" (the raw accepter).
-        port = self.rfc2217_port if kind == "rfc2217" else self.raw_port
-        return "%s://127.0.0.1:%d" % (kind, port)
-
-    def kill(self):
-        # Ends ser2net at once: every connection it carries drops.
-        if self.process.poll() is None:
-            self.process.kill()
-            self.process.wait()
+        return "%s://127.0.0.1:%d" % (kind, self.ports[kind])
 
     def stop(self):
-        self.kill()
+        # Ends ser2net at once: every connection it carries drops.
+        self.process.kill()
+        self.process.wait()
         self.log.close()
 
 
-class Rfc2217Peer:
-    # pyserial's PortManager serving one device (rfc2217_peer.py).
+class Rfc2217Peer(threading.Thread):
+    # pyserial's RFC 2217 PortManager serving one device, from a thread: it
+    # listens on loopback, and for each connection opens the device, applies
+    # the line settings the client asks for and moves bytes both ways until
+    # either side closes. A pseudo-terminal has no modem lines: the state it
+    # reports is CTS, DSR and CD on; DTR and RTS requests are taken and ignored.
 
     def __init__(self, device):
-        script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "rfc2217_peer.py")
-        self.process = subprocess.Popen([sys.executable, script, device],
-                                        stdin=subprocess.DEVNULL, stdout=subprocess.PIPE)
-        self.port = int(self.process.stdout.readline().decode().split()[1])
+        threading.Thread.__init__(self, daemon=True)
+        self.device = device
+        self.listener = socket.create_server(("127.0.0.1", 0))
+        self.stopped = False
+        self.start()
 
     def url(self):
-        return "rfc2217://127.0.0.1:%d" % self.port
+        return "rfc2217://127.0.0.1:%d" % self.listener.getsockname()[1]
+
+    def run(self):
+        import serial.rfc2217  # python3-serial
+
+        class Line(serial.Serial):
+            cts = dsr = cd = True
+            ri = False
+            _update_dtr_state = _update_rts_state = lambda self: None
+
+        while not self.stopped:
+            if not select.select([self.listener], [], [], 0.2)[0]:
+                continue
+            client = self.listener.accept()[0]
+            client.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+            try:
+                with client, Line(self.device, timeout=0) as line:
+                    manager = serial.rfc2217.PortManager(
+                        line, types.SimpleNamespace(write=client.sendall))
+                    data = True  # until the client closes
+                    while data and not self.stopped:
+                        ready = select.select([client, line.fd], [], [], 0.2)[0]
+                        manager.check_modem_lines()
+                        if client in ready:
+                            data = client.recv(4096)
+                            line.write(b"".join(manager.filter(data)))
+                        if line.fd in ready:
+                            client.sendall(b"".join(manager.escape(line.read(4096))))
+            except OSError:
+                pass  # the line went away (pyserial's errors are OSErrors too)
 
     def stop(self):
-        self.process.terminate()
-        self.process.wait(5)
-        self.process.stdout.close()
+        self.stopped = True
+        self.join(5)
+        self.listener.close()
 
 
-class FileWatch:
+class FileWatch(threading.Thread):
     # Watches a file grow, every millisecond or two, from a thread: when it
-    # reached a size, and what size it had at a time. For a machine's --out
-    # file, that is when the machine had each byte.
+    # reached a size. For a machine's --out file, that is when the machine had
+    # each byte.
 
     def __init__(self, path):
+        threading.Thread.__init__(self, daemon=True)
         self.path = path
         self.sizes = [(time.monotonic(), 0)]  # (time, size) at each change
-        self._stop = False
-        self._thread = threading.Thread(target=self._watch, daemon=True)
-        self._thread.start()
+        self.stopped = False
+        self.start()
 
-    def _watch(self):
-        while not self._stop:
-            try:
-                size = os.path.getsize(self.path)
-            except OSError:
-                size = 0
+    def run(self):
+        while not self.stopped:
+            size = os.path.getsize(self.path) if os.path.exists(self.path) else 0
             if size != self.sizes[-1][1]:
                 self.sizes.append((time.monotonic(), size))
             time.sleep(0.001)
@@ -379,21 +433,19 @@ class FileWatch:
         until(lambda: found() is not None, timeout, 0.01)
         return found()
 
-    def size_at(self, moment):
-        return max([n for at, n in list(self.sizes) if at <= moment] or [0])
-
     def stop(self):
-        self._stop = True
-        self._thread.join(5)
+        self.stopped = True
+        self.join(5)
 
 
 class LineMachine(LineEnd, threading.Thread):
-    # A machine at the far end of a line, played from a thread: it takes
-    # what the PC sends, holding the line with DC3 after every dc3_every bytes
-    # for held_seconds (counting what still arrives, the overrun) before DC1;
-    # asked to, it punches a program, obeying the PC's DC3 and DC1. With
-    # pause_at it stops reading at that count for pause_seconds instead.
-    # write_fd is where its own bytes go when that is not the line it reads.
+    # A machine at the far end of a line, played from a thread that starts at
+    # once: it takes what the PC sends, holding the line with DC3 after every
+    # dc3_every bytes for held_seconds (counting what still arrives, the
+    # overrun) before DC1; given to_punch, it punches that, obeying the PC's
+    # DC3 and DC1. With pause_at it stops reading at that count for
+    # pause_seconds instead. write_fd is where its own bytes go when that is
+    # not the line it reads.
 
     def __init__(self, path, baud=None, dc3_every=None, held_seconds=0.3, pause_at=None,
                  pause_seconds=0, write_fd=None):
@@ -405,12 +457,7 @@ class LineMachine(LineEnd, threading.Thread):
         self.overruns = []
         self.to_punch = None
         self.stopped = False
-
-    def punch(self, data):
-        self.to_punch = data
-
-    def count(self):
-        return len(self.received)
+        self.start()
 
     def run(self):
         held_until = None
