@@ -49,7 +49,6 @@ void appendString(std::string& out, std::string_view text) {
     out += '"';
 }
 
-
 }  // namespace
 
 std::string utcTime(std::time_t when) {
