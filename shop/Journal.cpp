@@ -49,6 +49,8 @@ void appendString(std::string& out, std::string_view text) {
     out += '"';
 }
 
+}  // namespace
+
 std::string utcTime(std::time_t when) {
     std::tm utc{};
     gmtime_r(&when, &utc);
@@ -56,8 +58,6 @@ std::string utcTime(std::time_t when) {
     std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
     return text;
 }
-
-}  // namespace
 
 std::string formatJournalLine(const JournalRecord& r) {
     std::string out = "{\"time\":";

@@ -39,6 +39,9 @@ struct JournalRecord {
     std::vector<FilePart> parts;
 };
 
+// A time as the journal writes it: "2025-03-14T07:30:05Z" (UTC).
+std::string utcTime(std::time_t when);
+
 // The record as one line of JSON (no line end). Bytes of text fields that
 // are not valid UTF-8 are written as the characters of the same code
 // (ISO 8859-1), control bytes as \u escapes, so that any name from the line

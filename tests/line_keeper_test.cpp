@@ -21,16 +21,8 @@ std::array<bool, 256> isoMarks() {
     return marks;
 }
 
-// 9600 baud, 7 data bits, even parity, 2 stop bits on port 1.
-SerialCodes lineCodes() {
-    SerialCodes codes;
-    codes.portNumber = 1;
-    codes.baudCode = 12;
-    codes.dataBitsCode = 2;
-    codes.parityCode = 24;
-    codes.stopBitsCode = 4;
-    return codes;
-}
+// 9600 baud, even parity, 7 data bits, 2 stop bits on port 1.
+const SerialCodes kLine{1, 12, 24, 2, 4};
 
 class LineKeeperTest : public ::testing::Test {
 protected:
@@ -38,7 +30,7 @@ protected:
         auto port = std::make_unique<MemorySerialPort>();
         line = port.get();
         keeper = std::make_unique<LineKeeper>(std::move(port), clock);
-        EXPECT_TRUE(keeper->openLine(lineCodes()));
+        EXPECT_TRUE(keeper->openLine(kLine));
         line->calls.clear();
     }
     std::string read(int len = kReadBufferSize) {
@@ -55,12 +47,11 @@ TEST_F(LineKeeperTest, AnEngineComingAndGoingLeavesTheLineAndItsBytesAlone) {
     test::TempDir dir;
     ReceivedFile(dir.file("r.nc")).prepare();
     Settings settings;
-    const SerialCodes codes = lineCodes();
     line->queueInput("%\r\nO1\r\n%");
     ASSERT_TRUE(keeper->pull());
     {
         test::RecordingView view;
-        ReceiveEngine engine(*keeper, clock, view, settings, codes);
+        ReceiveEngine engine(*keeper, clock, view, settings, kLine);
         ASSERT_TRUE(engine.open(dir.file("r.nc")));
         engine.quitPressed();
         for (int i = 0; i < 300 && !engine.closed(); ++i) {
@@ -136,19 +127,6 @@ TEST_F(LineKeeperTest, AMachineThatSendsFasterThanItsProgramsAreTakenIsHeldAtThe
     // Nothing is lost on the way.
     while (keeper->pull(SIZE_MAX) && !keeper->held().empty()) taken += read();
     EXPECT_EQ(taken, flood);
-}
-
-TEST_F(LineKeeperTest, ALostLineFirstGivesWhatItHeld) {
-    line->queueInput("%\r\nO1");
-    ASSERT_TRUE(keeper->pull());
-    line->pullCable();
-    EXPECT_FALSE(keeper->pull());
-    EXPECT_TRUE(keeper->lost());
-    keeper->beginEngine(LineKeeper::Limit::None, isoMarks());
-    EXPECT_EQ(read(), "%\r\nO1");
-    char buffer[8];
-    EXPECT_EQ(keeper->sio_read(1, buffer, 8), SIO_PORTLOST);
-    EXPECT_EQ(keeper->sio_putch(1, 'X'), SIO_PORTLOST);
 }
 
 }  // namespace

@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <chrono>
 #include <csignal>
-#include <sys/resource.h>
 #include <filesystem>
 
 #include "ConfigFile.h"
@@ -50,11 +50,12 @@ TEST(RequestMatcher, LongUnluckyProgramEndsTheMatchInsteadOfHangingTheService) {
 }
 
 TEST(ProgramNames, OnlyPlainShortNamesPass) {
-    for (const std::string& ok : std::vector<std::string>{"O1234", "MILL 7.NC", std::string(64, 'x'), "a.b"})
+    for (const std::string& ok :
+         std::vector<std::string>{"O1234", "MILL 7.NC", std::string(64, 'x'), "a.b"})
         EXPECT_EQ(nameProblem(ok), "") << ok;
-    for (const std::string& bad : std::vector<std::string>{
-             "", ".", "..", "../x", "x/..", "a..b", "/etc/passwd", "sub/O1", std::string(65, 'x'),
-             "O1\x01", "O1\x7f", std::string("O1\0", 3)})
+    for (const std::string& bad :
+         std::vector<std::string>{"", ".", "..", "../x", "x/..", "a..b", "/etc/passwd", "sub/O1",
+                                  std::string(65, 'x'), "O1\x01", "O1\x7f", std::string("O1\0", 3)})
         EXPECT_NE(nameProblem(bad), "") << bad;
 }
 
@@ -65,46 +66,32 @@ TEST(ProgramNames, FirstProgramNumberIsAnOStandingAloneWithOneToEightDigits) {
     EXPECT_EQ(firstProgramNumber("%\r\nG00 X1\r\n%"), "");
 }
 
-class RequestedTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        fs::create_directories(folder);
-        writeWholeFile(folder + "/O1.nc", "%\r\nO1\r\n%");
-        writeWholeFile(folder + "/O1.txt", "other");
-        writeWholeFile(folder + "/O2.tap", "%\r\nO2\r\n%");
-        writeWholeFile(dir.file("secret"), "not for the line");
-        fs::create_symlink(dir.file("secret"), folder + "/LINK.nc");
-        fs::create_directories(folder + "/sub");
-        writeWholeFile(folder + "/sub/O3.nc", "%\r\nO3\r\n%");
-    }
+// A request's name is looked for as NAME.nc, .txt, .tap; a name that would
+// leave the folder (what a custom pattern that captures slashes may bring) is
+// refused.
+TEST(Requested, FindsNcThenTxtThenTapAndRefusesNamesThatLeaveTheFolder) {
     TempDir dir;
-    std::string folder = dir.file("nc");
-};
-
-TEST_F(RequestedTest, FindsNcThenTxtThenTap) {
-    Requested r = findRequested(folder, "O1");
-    EXPECT_EQ(r.kind, Requested::Kind::Found);
-    EXPECT_EQ(fs::path(r.path).filename(), "O1.nc");
+    const std::string folder = dir.file("nc");
+    fs::create_directories(folder + "/sub");
+    for (const char* name : {"O1.nc", "O1.txt", "O2.tap", "sub/O3.nc"})
+        writeWholeFile(folder + "/" + name, "%\r\nO\r\n%");
+    writeWholeFile(dir.file("secret"), "not for the line");
+    fs::create_symlink(dir.file("secret"), folder + "/LINK.nc");
+    EXPECT_EQ(findRequested(folder, "O1").path, fs::canonical(folder).string() + "/O1.nc");
     EXPECT_EQ(fs::path(findRequested(folder, "O2").path).filename(), "O2.tap");
     EXPECT_EQ(findRequested(folder, "O4").kind, Requested::Kind::Missing);
-}
-
-TEST_F(RequestedTest, NamesThatLeaveTheFolderAreRefused) {
-    // What a custom pattern that captures slashes may bring.
     RequestMatcher slashes = compiled(R"(\(GET ([^)]+)\))");
-    for (const char* program : {"%\r\n(GET ../../etc/passwd)\r\n%", "%\r\n(GET /etc/passwd)\r\n%",
-                                "%\r\n(GET sub/O3)\r\n%", "%\r\n(GET ..)\r\n%",
-                                "%\r\n(GET LINK)\r\n%"}) {
-        SCOPED_TRACE(program);
+    for (const char* program :
+         {"%\r\n(GET ../../etc/passwd)\r\n%", "%\r\n(GET /etc/passwd)\r\n%",
+          "%\r\n(GET sub/O3)\r\n%", "%\r\n(GET ..)\r\n%", "%\r\n(GET LINK)\r\n%"}) {
         std::optional<std::string> name = slashes.match(program);
-        ASSERT_TRUE(name);
+        ASSERT_TRUE(name) << program;
         Requested r = findRequested(folder, *name);
-        EXPECT_EQ(r.kind, Requested::Kind::Refused);
+        EXPECT_EQ(r.kind, Requested::Kind::Refused) << program;
         EXPECT_EQ(r.path, "");
         EXPECT_NE(r.reason, "");
     }
     EXPECT_EQ(pathInside(folder, "LINK.nc"), "");
-    EXPECT_EQ(pathInside(folder, "O1.nc"), fs::canonical(folder).string() + "/O1.nc");
 }
 
 TEST(StoreProgram, NeverReplacesAFileAndLeavesNothingHalfWritten) {
@@ -134,7 +121,9 @@ TEST(Journal, NamesFromTheLineGiveOneValidJsonLine) {
     const std::string line = formatJournalLine(r);
     EXPECT_EQ(line.find('\n'), std::string::npos);
     EXPECT_EQ(line.find('\r'), std::string::npos);
-    EXPECT_NE(line.find(R"("file":"..\"/\\\u0001\u000d\u000a)" "\xc3\xa9\""), std::string::npos)
+    EXPECT_NE(line.find(R"("file":"..\"/\\\u0001\u000d\u000a)"
+                        "\xc3\xa9\""),
+              std::string::npos)
         << line;
     EXPECT_NE(line.find(R"("crc32":"0a0b0c0d")"), std::string::npos) << line;
 }

@@ -43,40 +43,38 @@ TEST_F(ShopConfigTest, SectionGivesTheMachineItsLineFoldersAndPatternAsWritten) 
         "[lathe]\nport = /dev/ttyS1\nfolder = nc/b\nincoming = \"in box\"\n"
         "[service]\njournal = /var/log/shop.jsonl\n");
     ASSERT_EQ(c.problems.size(), 0u) << problemsOf(c);
-    ASSERT_EQ(c.machines.size(), 2u);
-    const MachineConfig& m = c.machines[0];
-    EXPECT_EQ(m.name, "mill-1");
-    EXPECT_EQ(m.folder, dir.file("nc/a"));
-    EXPECT_EQ(m.incoming, dir.file("nc/a/incoming"));
-    EXPECT_EQ(m.code, TapeCode::Auto);
-    EXPECT_EQ(m.receive, ReceiveMode::Continuous);
-    EXPECT_DOUBLE_EQ(m.idleSeconds, 2.5);
     // Backslashes and a ";" stay: the pattern is the machine's, byte for byte.
-    EXPECT_EQ(m.request, "\\(GET (O\\d+);\\)");
-
-    const Settings s = engineSettings(m);
-    EXPECT_EQ(s.handshake, "Brix");
-    EXPECT_EQ(s.replaceString2, "[67][2][84 69 83 84]");
-    EXPECT_EQ(s.baudRate, "300");
-    EXPECT_EQ(s.dataBits + s.parity + s.stopBits, "8n1");
+    const MachineConfig mill{.name = "mill-1",
+                             .port = "/dev/ttyS0",
+                             .baud = 300,
+                             .dataBits = 8,
+                             .parity = 'n',
+                             .stopBits = 1,
+                             .handshake = "Brix",
+                             .code = TapeCode::Auto,
+                             .rules = {"", "[67][2][84 69 83 84]"},
+                             .folder = dir.file("nc/a"),
+                             .incoming = dir.file("nc/a/incoming"),
+                             .receive = ReceiveMode::Continuous,
+                             .idleSeconds = 2.5,
+                             .request = "\\(GET (O\\d+);\\)"};
+    const MachineConfig lathe{.name = "lathe",
+                              .port = "/dev/ttyS1",
+                              .folder = dir.file("nc/b"),
+                              .incoming = dir.file("in box"),
+                              .request = kDefaultRequest};
+    EXPECT_EQ(c.machines, (std::vector{mill, lathe}));
+    const Settings s = engineSettings(mill);
+    EXPECT_EQ(s.handshake + s.replaceString2 + s.baudRate + s.dataBits + s.parity + s.stopBits,
+              "Brix[67][2][84 69 83 84]3008n1");
 
     // Every rate a shop's controls use, the slow ones too.
     for (int baud : {300, 600, 1200, 2400, 4800, 9600, 19200, 38400}) {
-        ShopConfig rated = parse("[m]\nport = /dev/ttyS0\nfolder = nc/a\nbaud = " +
-                                 std::to_string(baud) + "\n");
+        ShopConfig rated =
+            parse("[m]\nport = /dev/ttyS0\nfolder = nc/a\nbaud = " + std::to_string(baud) + "\n");
         ASSERT_EQ(rated.machines.size(), 1u) << baud << problemsOf(rated);
         EXPECT_EQ(engineSettings(rated.machines[0]).baudRate, std::to_string(baud));
     }
-
-    const MachineConfig& lathe = c.machines[1];
-    EXPECT_EQ(lathe.baud, 9600);
-    EXPECT_EQ(lathe.dataBits, 7);
-    EXPECT_EQ(lathe.parity, 'e');
-    EXPECT_EQ(lathe.stopBits, 2);
-    EXPECT_EQ(lathe.code, TapeCode::Iso);
-    EXPECT_EQ(lathe.receive, ReceiveMode::Marks);
-    EXPECT_EQ(lathe.incoming, dir.file("in box"));
-    EXPECT_EQ(lathe.request, kDefaultRequest);
     EXPECT_EQ(c.service.journal, "/var/log/shop.jsonl");
     EXPECT_EQ(c.service.stateFile, dir.file("ferobrixlan-server.state"));
 }
@@ -179,7 +177,8 @@ TEST_F(ShopConfigTest, TheServiceChecksWhatItWillNeedAndAReloadTakesOnlyAWholeFi
     // A reload takes neither a file cut short in a section nor an empty one.
     EXPECT_NE(reloadProblem(parse("[m]\nport = /dev/ttyS0\nfol")), "");
     EXPECT_EQ(reloadProblem(parse("")), "it names no machine");
-    EXPECT_EQ(parseShopConfig("", dir.path(), "/var/lib/x").service.journal, "/var/lib/x/journal.jsonl");
+    EXPECT_EQ(parseShopConfig("", dir.path(), "/var/lib/x").service.journal,
+              "/var/lib/x/journal.jsonl");
 }
 
 TEST_F(ShopConfigTest, UnreadableFileIsSaidSoAndStartsNothing) {

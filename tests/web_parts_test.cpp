@@ -150,53 +150,41 @@ TEST(WebConfig, TheSectionIsCheckedKeyByKey) {
     writeWholeFile(dir.file("token"), std::string(40, 'k') + "\n");
     writeWholeFile(dir.file("short"), "0123456789");
     writeWholeFile(dir.file("blank"), std::string(20, 'k') + " " + std::string(20, 'k'));
-    struct Case {
-        std::vector<std::pair<std::string, std::string>> keys;
-        std::string problem;  // the first, "" when none
-        std::string address;
-        int port;
-    } cases[] = {
-        {{{"token-file", "token"}}, "", "127.0.0.1", 8180},
-        {{{"listen", "0.0.0.0:80"}, {"token-file", "token"}}, "", "0.0.0.0", 80},
-        {{{"listen", "[::1]:9000"}, {"token-file", "token"}}, "", "::1", 9000},
-        {{{"listen", "8180"}, {"token-file", "token"}}, "[web] listen: '8180' is not", "", 0},
-        {{{"listen", "1.2.3.4:70000"}, {"token-file", "token"}},
-         "[web] listen: '1.2.3.4:70000'",
-         "",
-         0},
-        {{}, "[web] token-file: missing", "", 0},
-        {{{"token-file", "short"}},
-         "[web] token-file: " + dir.file("short") + ": the token is shorter",
-         "",
-         0},
-        {{{"token-file", "blank"}},
-         "[web] token-file: " + dir.file("blank") + ": the token may hold",
-         "",
-         0},
-        {{{"token-file", "token"}, {"open-view", "true"}},
-         "[web] open-view: 'true' is not yes or no",
-         "",
-         0},
-        {{{"token-file", "token"}, {"cert", "token"}},
-         "[web] key: cert and key go together",
-         "",
-         0},
-        {{{"token-file", "token"}, {"port", "1"}}, "[web] port: unknown key", "", 0},
+    // The keys as "key=value;..." and the first problem ("" when none).
+    const std::pair<std::string, std::string> cases[] = {
+        {"token-file=token", ""},
+        {"listen=0.0.0.0:80;token-file=token", ""},
+        {"listen=[::1]:9000;token-file=token", ""},
+        {"listen=8180;token-file=token", "[web] listen: '8180' is not"},
+        {"listen=1.2.3.4:70000;token-file=token", "[web] listen: '1.2.3.4:70000'"},
+        {"", "[web] token-file: missing"},
+        {"token-file=short", "[web] token-file: " + dir.file("short") + ": the token is shorter"},
+        {"token-file=blank", "[web] token-file: " + dir.file("blank") + ": the token may hold"},
+        {"token-file=token;open-view=true", "[web] open-view: 'true' is not yes or no"},
+        {"token-file=token;cert=token", "[web] key: cert and key go together"},
+        {"token-file=token;port=1", "[web] port: unknown key"},
     };
-    for (const Case& c : cases) {
+    std::vector<std::string> listening;
+    for (const auto& [text, problem] : cases) {
+        std::vector<std::pair<std::string, std::string>> keys;
+        for (size_t at = 0; at < text.size();) {
+            const size_t end = std::min(text.find(';', at), text.size()), eq = text.find('=', at);
+            keys.emplace_back(text.substr(at, eq - at), text.substr(eq + 1, end - eq - 1));
+            at = end + 1;
+        }
         std::vector<ConfigProblem> problems;
-        const WebConfig web = readWebSection(c.keys, dir.path(), problems);
-        EXPECT_EQ(web.enabled, c.problem.empty()) << c.problem;
-        if (c.problem.empty()) {
+        const WebConfig web = readWebSection(keys, dir.path(), problems);
+        EXPECT_EQ(web.enabled, problem.empty()) << text;
+        if (problem.empty()) {
             EXPECT_TRUE(problems.empty()) << describe(problems[0]);
-            EXPECT_EQ(web.address, c.address);
-            EXPECT_EQ(web.port, c.port);
             EXPECT_EQ(web.token, std::string(40, 'k'));
+            listening.push_back(web.address + " " + std::to_string(web.port));
         } else {
-            ASSERT_FALSE(problems.empty()) << c.problem;
-            EXPECT_EQ(describe(problems[0]).rfind(c.problem, 0), 0u) << describe(problems[0]);
+            ASSERT_FALSE(problems.empty()) << problem;
+            EXPECT_EQ(describe(problems[0]).rfind(problem, 0), 0u) << describe(problems[0]);
         }
     }
+    EXPECT_EQ(listening, (std::vector<std::string>{"127.0.0.1 8180", "0.0.0.0 80", "::1 9000"}));
 }
 
 TEST(Token, AMadeTokenIsLongAndRandomAndComparedWhole) {

@@ -60,19 +60,25 @@ JournalPage readJournalPage(const std::string& path, const JournalFilter& filter
     std::int64_t pos = before < 0 || before > st.st_size ? st.st_size : before;
     std::string data;
     std::int64_t scanned = 0;
+    // The block of the file before pos; moves pos back over it.
+    auto readBack = [&](std::string& block) {
+        const std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(pos, kBlock));
+        block.assign(n, '\0');
+        if (::pread(fd, block.data(), n, pos - static_cast<std::int64_t>(n)) !=
+            static_cast<ssize_t>(n))
+            return false;
+        pos -= static_cast<std::int64_t>(n);
+        scanned += static_cast<std::int64_t>(n);
+        return true;
+    };
     bool skipping = false;  // in a line too long to be a record
     while (page.records.size() < limit) {
         if (!data.empty() && data.back() == '\n') data.pop_back();
         const std::size_t lf = data.rfind('\n');
         if (lf == std::string::npos && pos > 0 && !skipping && data.size() <= kLongestLine &&
             scanned < maxScan) {
-            const std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(pos, kBlock));
-            std::string block(n, '\0');
-            if (::pread(fd, block.data(), n, pos - static_cast<std::int64_t>(n)) !=
-                static_cast<ssize_t>(n))
-                break;
-            pos -= static_cast<std::int64_t>(n);
-            scanned += static_cast<std::int64_t>(n);
+            std::string block;
+            if (!readBack(block)) break;
             data.insert(0, block);
             continue;
         }
@@ -81,13 +87,8 @@ JournalPage readJournalPage(const std::string& path, const JournalFilter& filter
             // Too long: drop what is read of it and look for its start.
             skipping = true;
             data.clear();
-            const std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(pos, kBlock));
-            std::string block(n, '\0');
-            if (::pread(fd, block.data(), n, pos - static_cast<std::int64_t>(n)) !=
-                static_cast<ssize_t>(n))
-                break;
-            pos -= static_cast<std::int64_t>(n);
-            scanned += static_cast<std::int64_t>(n);
+            std::string block;
+            if (!readBack(block)) break;
             const std::size_t start = block.rfind('\n');
             if (start != std::string::npos) {
                 data = block.substr(0, start + 1);

@@ -45,14 +45,6 @@ HttpResponse problem(int status, const std::string& text) {
     return reply(status, {{"error", text}});
 }
 
-std::string isoTime(std::time_t when) {
-    std::tm utc{};
-    gmtime_r(&when, &utc);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return text;
-}
-
 std::string settingsText(const MachineConfig& m) {
     std::string s = std::to_string(m.baud) + " " + std::to_string(m.dataBits) +
                     static_cast<char>(m.parity - 'a' + 'A') + std::to_string(m.stopBits) + " " +
@@ -76,7 +68,7 @@ const char* queueState(QueuedSend::State s) {
 json queueJson(const QueuedSend& s) {
     return {{"id", s.id},
             {"program", s.program},
-            {"queued", isoTime(s.queued)},
+            {"queued", utcTime(s.queued)},
             {"state", queueState(s.state)}};
 }
 
@@ -361,7 +353,7 @@ HttpResponse WebApi::serve(const Route& route, const HttpRequest& request) {
     if (route.kind == K::Programs || route.kind == K::Incoming) {
         json list = json::array();
         for (const ProgramFile& p : listPrograms(folder))
-            list.push_back({{"name", p.name}, {"size", p.size}, {"modified", isoTime(p.modified)}});
+            list.push_back({{"name", p.name}, {"size", p.size}, {"modified", utcTime(p.modified)}});
         return reply(200, list);
     }
     if ((route.kind == K::Program || route.kind == K::Stored) && request.method != "DELETE") {
@@ -563,7 +555,7 @@ std::string WebApi::machinesJson() const {
         const TransferTally::Day day = m_tally.today(m.config.name, now);
         tile["today"] = {{"received", day.received}, {"sent", day.sent}, {"failed", day.failed}};
         if (const JournalRecord* last = m_tally.last(m.config.name))
-            tile["last"] = {{"time", isoTime(last->time)},
+            tile["last"] = {{"time", utcTime(last->time)},
                             {"direction", last->direction},
                             {"file", fs::path(last->file).filename().string()},
                             {"outcome", last->outcome},
