@@ -41,9 +41,13 @@ class Machine(Scratch):
                    "--out", self.path("stored.nc"))
         self.pc.held = True  # like "Data In/Out" and "DNC": nothing before the DC1
         self.send_obeying(data)
-        # Every byte read and the last hold over: the machine has no more to say.
+        # Every byte read, the last hold over and the start signal given again
+        # on the quiet line: the machine has no more to say. (Stored and
+        # released alone is not enough: the last bytes may still fill the
+        # buffer to its DC3.)
         self.assertTrue(self.pc.read_until(
-            lambda r: os.path.getsize(self.path("stored.nc")) == len(data) and not self.pc.held))
+            lambda r: os.path.getsize(self.path("stored.nc")) == len(data)
+            and r.count(DC1) == r.count(DC3) + 2))
         self.pc.close()  # the machine ends and sums up
         s = self.machine.summary()
         self.assertEqual(self.read("stored.nc"), data)
