@@ -3,9 +3,6 @@
 #include <QPrinter>
 #include <QtTest>
 #include <QtWidgets>
-#include <deque>
-#include <functional>
-#include <vector>
 
 #include "AppContext.h"
 #include "ConfigFile.h"
@@ -34,7 +31,7 @@ public:
     std::deque<QString> saveNames;  // answers of save-file dialogs
     std::vector<ui::FileQuestion> fileQuestions;
     // Print dialog: when printTo is set, the printer writes a PDF there.
-    QString printTo, printTitle, printPdfName;
+    QString printTo, printPdfName;
     bool printAccepted = true, printSelectionOffered = false;
 
     Answer ask(QWidget*, const Message& m) override { return answer(m); }
@@ -44,9 +41,8 @@ public:
     QString saveFileName(QWidget*, const ui::FileQuestion& q) override {
         return take(q, saveNames);
     }
-    bool preparePrinter(QWidget*, QPrinter& printer, const QString& title, bool hasSelection,
+    bool preparePrinter(QWidget*, QPrinter& printer, const QString&, bool hasSelection,
                         const QString& pdfName) override {
-        printTitle = title;
         printPdfName = pdfName;
         printSelectionOffered = hasSelection;
         if (!printTo.isEmpty()) printer.setOutputFileName(printTo);
@@ -90,6 +86,14 @@ struct WindowWorld {
         QVERIFY(writeWholeFile(file(name), bytes).isOk());
     }
 };
+
+// Clicks the window's button of that name; the text of its label of that name.
+inline void press(QWidget& window, const char* name) {
+    window.findChild<QAbstractButton*>(name)->click();
+}
+inline QString labelText(QWidget& window, const char* name) {
+    return window.findChild<QLabel*>(name)->text();
+}
 
 // Runs action, which opens a modal window with exec(): once the window is up,
 // runs inspect on it and closes it, so that action returns. The window's

@@ -52,15 +52,15 @@ private slots:
     }
 
     void keysAndEntriesRunTheirCommandsAndOpenTheirWindows() {
-        int sends = 0, receives = 0;
+        QStringList ran;
         MainCommands commands;
-        commands.send = [&](QWidget* w, AppContext&) { sends += w->objectName() == "form1"; };
-        commands.receive = [&](QWidget*, AppContext&) { ++receives; };
+        commands.send = [&](QWidget* w, AppContext&) { ran << "send " + w->objectName(); };
+        commands.receive = [&](QWidget*, AppContext&) { ran << "receive"; };
         MainWindow window(commands);
         window.show();
         QVERIFY(QTest::qWaitForWindowActive(&window));
-        for (Qt::Key key : {Qt::Key_F1, Qt::Key_F2, Qt::Key_F2}) QTest::keyClick(&window, key);
-        QCOMPARE(QPoint(sends, receives), QPoint(1, 2));
+        for (Qt::Key key : {Qt::Key_F1, Qt::Key_F2}) QTest::keyClick(&window, key);
+        QCOMPARE(ran, (QStringList{"send form1", "receive"}));
         prompts->answers = {Answer::No};
         QCOMPARE(test::closeModal(
                      [&] { QTest::keyClick(&window, Qt::Key_F4); },
@@ -94,21 +94,22 @@ private slots:
         QVERIFY(prompts->asked.size() == 2 && prompts->asked.back().beep);
     }
 
+    // Picture 3 is missing: the one before stays; the animation stops while
+    // the window is not active.
     void theAnimationRunsThroughTheSixPicturesWhileTheWindowIsActive() {
         const QColor colours[] = {Qt::red, Qt::green, Qt::blue, Qt::cyan, Qt::magenta, Qt::yellow};
-        for (int i = 0; i < 6; ++i) {
+        for (int i : {0, 1, 3, 4, 5}) {
             QImage image(12, 8, QImage::Format_RGB32);
             image.fill(colours[i]);
-            if (i != 2) QVERIFY(image.save(QString("brix%1.bmp").arg(i + 1)));  // 3 missing
+            QVERIFY(image.save(QString("brix%1.bmp").arg(i + 1)));
         }
         MainWindow window;
-        QVERIFY(window.animationTimer()->isActive() && window.animationTimer()->interval() == 200);
         for (QColor colour :
              {Qt::red, Qt::green, Qt::green, Qt::cyan, Qt::magenta, Qt::yellow, Qt::red}) {
             window.showNextPicture();
             QCOMPARE(window.picture()->pixmap().toImage().pixelColor(0, 0), colour);
         }
-        for (QEvent::Type type : {QEvent::WindowDeactivate, QEvent::WindowActivate}) {
+        for (QEvent::Type type : {QEvent::WindowActivate, QEvent::WindowDeactivate}) {
             QEvent event(type);
             QApplication::sendEvent(&window, &event);
             QCOMPARE(window.animationTimer()->isActive(), type == QEvent::WindowActivate);
@@ -117,16 +118,16 @@ private slots:
 
     void quitEndsTheProgramAtOnceUnlessTheEditorKeepsItsEdits() {
         MainCommands commands;
-        commands.openEditor = [](AppContext& app) -> QWidget* { return new EditorWindow(app); };
+        QList<EditorWindow*> editors;
+        commands.openEditor = [&](AppContext& app) -> QWidget* {
+            return editors.emplaceBack(new EditorWindow(app));
+        };
         MainWindow window(commands);
         window.app().settings.editorPath = "/changed/in/memory";
         window.show();
         prompts->asked.clear();
         entry(window, "Idnumber")->trigger();
         entry(window, "Idnumber")->trigger();  // one editor window
-        QList<EditorWindow*> editors;
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (auto* e = qobject_cast<EditorWindow*>(w)) editors << e;
         QCOMPARE(editors.size(), 1);
         EditorWindow* editor = editors[0];
         editor->show();
@@ -157,7 +158,7 @@ private slots:
         commands.sendFile = [&](QWidget*, AppContext&, const QString& path) { offered << path; };
         MainWindow window(commands);
         const QString o1 = path("o1.nc"), o2 = path("o2.nc");
-        QVERIFY(writeWholeFile(o1.toStdString(), "G01 X1\r\n").isOk());
+        write("o1.nc", "G01 X1\r\n");
         QMimeData data;
         data.setUrls({QUrl::fromLocalFile(o1)});
         QDragEnterEvent enter({10, 10}, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
@@ -166,13 +167,11 @@ private slots:
         QApplication::sendEvent(&window, &drop);
         QVERIFY(window.acceptDrops() && enter.isAccepted());
         QTRY_COMPARE(offered, QStringList{o1});
-
         rememberProgram(o2);
         rememberProgram(o1);
         auto* recent = window.findChild<QMenu*>("recentPrograms");
         emit recent->aboutToShow();
         QCOMPARE(recent->actions().size(), 2);
-        QCOMPARE(recent->actions()[1]->text(), "&2 " + o2);
         recent->actions()[1]->trigger();
         QCOMPARE(offered, (QStringList{o1, o2}));
     }

@@ -9,6 +9,4 @@ if(TARGET fbx_windows)
     target_link_libraries(main_window_test PRIVATE fbx_transfer_window fbx_editor_window)
     set_property(TEST main_window_test APPEND PROPERTY ENVIRONMENT QT_SCALE_FACTOR=2
         QT_QPA_PLATFORM=offscreen:configfile=${CMAKE_CURRENT_SOURCE_DIR}/screen-1600x1000.json)
-    target_compile_definitions(about_instruction_test PRIVATE
-        FEROBRIXLAN_TEST_VERSION="${PROJECT_VERSION}")
 endif()

@@ -8,9 +8,9 @@
 # the last byte, and a re-send gets the machine's start signal again. The demo
 # leaves nothing running, however it ends.
 
-import fcntl, os, pty, select, signal, subprocess, sys, tempfile, termios, time, unittest
+import fcntl, os, pathlib, pty, select, signal, subprocess, sys, tempfile, termios, unittest
 
-from linepeers import FileWatch, TimedCli, as_hardware, program_paths, write_config
+from linepeers import FileWatch, TimedCli, as_hardware, program_paths, until, write_config
 
 CLI = os.environ.get("FEROBRIXLAN_CLI", "ferobrixlan-cli")
 MACHINE = os.environ.get("FEROBRIXLAN_MACHINE", "ferobrixlan-machine")
@@ -26,13 +26,6 @@ SHELL = ("import os, signal, subprocess, sys\n"
          "signal.signal(signal.SIGHUP, lambda *_: os.killpg(job.pid, signal.SIGHUP))\n"
          "job.wait()\n"
          "signal.pause()\n")
-
-
-def wait_for(condition, timeout=20):
-    deadline = time.monotonic() + timeout
-    while not condition() and time.monotonic() < deadline:
-        time.sleep(0.05)
-    return condition()
 
 
 # scripts/demo/start run from a terminal (a pseudo-terminal and its shell);
@@ -51,7 +44,7 @@ class Demo:
         while b"\n" not in said.partition(b"Demo in ")[2] and select.select([self.terminal], [], [], 20)[0]:
             said += os.read(self.terminal, 4096)
         self.dir = said.partition(b"Demo in ")[2].split(b"\r")[0].decode()
-        assert wait_for(lambda: {"ferobrixlan", "ferobrixlan-mac"} <= set(self.processes().values()))
+        assert until(lambda: {"ferobrixlan", "ferobrixlan-mac"} <= set(self.processes().values()), 20)
 
     def processes(self):  # of the terminal's session but its shell: name by pid
         ps = subprocess.run(["ps", "-o", "pid=,comm=", "-s", str(self.shell.pid)], capture_output=True, text=True)
@@ -66,7 +59,7 @@ class Demo:
             os.close(self.terminal)
         else:
             os.kill(program, signal.SIGSEGV if way == "crash" else signal.SIGTERM)
-        wait_for(lambda: not self.processes(), 10)
+        until(lambda: not self.processes(), 10)
         left = self.processes()
         for pid in list(left) + [self.shell.pid]:
             os.kill(pid, signal.SIGKILL)
@@ -79,57 +72,35 @@ class DemoLine(unittest.TestCase):
     def setUpClass(cls):
         if not os.path.exists(os.path.join(os.path.dirname(MACHINE), "..", "..", "app", "ferobrixlan")):
             raise unittest.SkipTest("the window program is not built")
-        cls.demo = Demo()
-        with open(os.path.join(DEMO, "O1000.nc"), "rb") as f:
-            cls.sample = f.read()
-        cls.sends = 0
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.demo.end("quit")
-
-    def setUp(self):
-        self.config = tempfile.TemporaryDirectory()
-        self.cli = self.watch = None
-
-    def tearDown(self):
-        if self.cli: self.cli.kill()
-        if self.watch: self.watch.stop()
-        self.config.cleanup()
-
-    def log(self):
-        with open(os.path.join(self.demo.dir, "machine.log")) as f:
-            return f.read().split("role=receive")
-
-    def send(self, **config):  # once a fresh machine waits on port 1
-        self.assertTrue(wait_for(lambda: len(self.log()) == DemoLine.sends + 1 and os.path.exists(
-            os.path.join(self.demo.dir, "port1"))))
-        for pid, name in self.demo.processes().items():
-            if name == "ferobrixlan-mac":
-                as_hardware(pid)
-        DemoLine.sends += 1
-        self.out = os.path.join(self.demo.dir, "received-by-machine-%d.nc" % DemoLine.sends)
-        write_config(self.config.name, **config)
-        self.watch = FileWatch(self.out)
-        self.cli = TimedCli(CLI, self.demo.dir, ["send", "O1000.nc", "--yes", "--config",
-                                                 os.path.join(self.config.name, "ferobrixlan.cfg")],
-                            env={"FEROBRIXLAN_PACE_PTY": "1"})
-
-    def stored(self):  # once the machine has ended: what it stored, its summary
-        self.assertTrue(wait_for(lambda: len(self.log()) > DemoLine.sends and "exit=" in self.log()[-1]))
-        with open(self.out, "rb") as f:
-            return f.read(), dict(line.split("=", 1) for line in self.log()[-1].splitlines() if "=" in line)
 
     def test_a_send_is_held_several_times_a_resend_starts_again_finish_comes_with_the_last_byte(self):
-        self.send(mode="Data In/Out")
-        self.assertIsNotNone(self.watch.reached(800, 20))
-        self.cli.command("resend")
-        self.cli.command("start")  # waits for the machine's DC1 once more
-        finished = self.cli.wait_line("status: finish", 60)
-        self.assertEqual(self.cli.wait(10), 0, self.cli.stderr())
-        out, summary = self.stored()
-        self.assertTrue(out.endswith(self.sample) and len(out) > len(self.sample))
-        self.assertLess(abs(finished - self.watch.reached(len(out), 10)), 1.0)  # unpaced: seconds before
+        demo, config = Demo(), tempfile.TemporaryDirectory()
+        self.addCleanup(demo.end, "quit")
+        self.addCleanup(config.cleanup)
+        self.assertTrue(until(lambda: os.path.exists(os.path.join(demo.dir, "port1")), 20))
+        for pid, name in demo.processes().items():
+            if name == "ferobrixlan-mac":
+                as_hardware(pid)
+        write_config(config.name, mode="Data In/Out")
+        watch = FileWatch(os.path.join(demo.dir, "received-by-machine-1.nc"))
+        self.addCleanup(watch.stop)
+        cli = TimedCli(CLI, demo.dir, ["send", "O1000.nc", "--yes", "--config",
+                                       os.path.join(config.name, "ferobrixlan.cfg")],
+                       env={"FEROBRIXLAN_PACE_PTY": "1"})
+        self.addCleanup(cli.kill)
+        self.assertIsNotNone(watch.reached(800, 20))
+        cli.command("resend")
+        cli.command("start")  # waits for the machine's DC1 once more
+        finished = cli.wait_line("status: finish", 60)
+        self.assertEqual(cli.wait(10), 0, cli.stderr())
+        # Once the machine has ended: what it stored, its summary.
+        log = lambda: pathlib.Path(demo.dir, "machine.log").read_text().split("role=receive")
+        self.assertTrue(until(lambda: len(log()) > 1 and "exit=" in log()[1], 20))
+        summary = dict(line.split("=", 1) for line in log()[1].splitlines() if "=" in line)
+        with open(os.path.join(DEMO, "O1000.nc"), "rb") as f, open(watch.path, "rb") as g:
+            sample, out = f.read(), g.read()
+        self.assertTrue(out.endswith(sample) and len(out) > len(sample))
+        self.assertLess(abs(finished - watch.reached(len(out), 10)), 1.0)  # unpaced: seconds before
         self.assertGreaterEqual(int(summary["dc3-sent"]), 3, summary)
         self.assertLessEqual(int(summary["overrun-max"]), AHEAD, summary)
 
