@@ -217,14 +217,20 @@ def run_flood(build, work, seconds):
     return flooded(work, "flood-service", service, seconds), flooded(work, "flood-cli", peer, seconds)
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+def arguments(description):
+    # The build folder, the number of machines and the busy seconds: the
+    # shop benchmarks' common command line.
+    parser = argparse.ArgumentParser(description=description.split("\n\n")[0])
     parser.add_argument("build", nargs="?",
                         default=os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "build"))
     parser.add_argument("--machines", type=int, default=64)
     parser.add_argument("--seconds", type=float, default=10)
     args = parser.parse_args()
-    build = os.path.abspath(args.build)
+    return args, os.path.abspath(args.build)
+
+
+def main():
+    args, build = arguments(__doc__)
     if not os.access(os.path.join(build, "tools", "server", "ferobrixlan-server"), os.X_OK):
         raise SystemExit("shop.py: %s has no ferobrixlan-server" % build)
     # Enough program for the busy window and some: 9600 baud moves 960 bytes a second.

@@ -37,10 +37,29 @@ import tty
 import zlib
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
-from linepeers import pty_queue_bytes, write_config  # noqa: E402  (shared with the e2e tests)
+from linepeers import write_config  # noqa: E402  (shared with the e2e tests)
 
 BAUD_57600_BYTES = 57600 / 10  # 8N1: ten bits a character
 SCHED_NS = os.path.exists("/proc/self/schedstat")
+
+
+# How many bytes a pseudo-terminal takes in one-byte writes, with nobody
+# reading, before it refuses more: how far a PC can run ahead of a machine
+# that reads its side slowly.
+def pty_queue_bytes():
+    master, slave = os.openpty()
+    try:
+        tty.setraw(slave)
+        os.set_blocking(slave, False)
+        count = 0
+        try:
+            while True:
+                count += os.write(slave, b"x")
+        except BlockingIOError:
+            return count
+    finally:
+        os.close(master)
+        os.close(slave)
 
 
 def program(lines):

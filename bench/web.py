@@ -15,7 +15,6 @@ Every punched program is checked to have arrived whole.
     bench/web.py [BUILD_DIR] [--machines N] [--seconds S]
 """
 
-import argparse
 import http.client
 import json
 import os
@@ -27,7 +26,7 @@ import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from shop import Run, measure, phases, wait_for_files  # noqa: E402
+from shop import Run, arguments, measure, phases, wait_for_files  # noqa: E402
 from transfer import Process, check, report  # noqa: E402
 
 TOKEN = "bench-token-0123456789-abcdefghijklmnopqrstuvwxyz"
@@ -192,13 +191,7 @@ def memory_kb(build, work, clients):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("build", nargs="?",
-                        default=os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "build"))
-    parser.add_argument("--machines", type=int, default=64)
-    parser.add_argument("--seconds", type=float, default=10)
-    args = parser.parse_args()
-    build = os.path.abspath(args.build)
+    args, build = arguments(__doc__)
     lines = int((args.seconds + 6) * 960 / 26)
     n = args.machines
     with tempfile.TemporaryDirectory(prefix="fbx-web-bench-") as work:
