@@ -87,14 +87,6 @@ struct WindowWorld {
     }
 };
 
-// Clicks the window's button of that name; the text of its label of that name.
-inline void press(QWidget& window, const char* name) {
-    window.findChild<QAbstractButton*>(name)->click();
-}
-inline QString labelText(QWidget& window, const char* name) {
-    return window.findChild<QLabel*>(name)->text();
-}
-
 // Runs action, which opens a modal window with exec(): once the window is up,
 // runs inspect on it and closes it, so that action returns. The window's
 // object name; empty when none came up.
