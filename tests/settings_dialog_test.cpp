@@ -1,5 +1,6 @@
 #include <cstdlib>
 
+#include "ProcessingDialog.h"
 #include "RecordingPrompts.h"
 #include "SettingsDialog.h"
 
@@ -10,7 +11,7 @@ class SettingsDialogTest : public QObject, test::WindowWorld {
     Q_OBJECT
 
     QComboBox* list(SettingsDialog& d, const char* name) { return d.findChild<QComboBox*>(name); }
-    QPushButton* confirm(SettingsDialog& d) { return d.findChild<QPushButton*>("Command1"); }
+    QPushButton* confirm(QDialog& d) { return d.findChild<QPushButton*>("Command1"); }
 
 private slots:
     void init() { freshWorld(); }
@@ -44,7 +45,6 @@ private slots:
             list(dialog, "baudRateList")->setCurrentText("19200");
             prompts->answers = {save};
             confirm(dialog)->click();
-            QCOMPARE(prompts->texts().back(), std::string("Save or not"));
             QVERIFY(app.settings.baudRate == "19200" && app.settings.mode == "Data In/Out");
             QVERIFY(app.codes.portNumber == 2 && app.codes.baudCode == 13);
             QVERIFY(refreshed.count() == 1 && dialog.result() == QDialog::Accepted);
@@ -92,6 +92,34 @@ private slots:
         QTest::keyClick(confirm(dialog), Qt::Key_Return);
         QVERIFY(!dialog.isVisible() && app.codes.portNumber == 4);
         QVERIFY(prompts->asked.back().text.find(app.configPath) != std::string::npos);
+    }
+
+    void processingOkStoresEveryBoxAndClosesOnlyWhenEachHasNoneOrSixBrackets() {
+        // Text1 index -> field, as the dialog ties them.
+        std::string Settings::*const fields[7] = {
+            &Settings::starterString,  &Settings::terminationString, &Settings::replaceString1,
+            &Settings::replaceString2, &Settings::replaceString3,    &Settings::replaceString4,
+            &Settings::replaceString5};
+        const std::pair<const char*, bool> texts[] = {
+            {"", true},        {"[67][2][84 69 83 84]", true}, {"67 2 84", true}, {"]]][[[", true},
+            {"[67][2", false}, {"[67][2][84]]", false}};
+        for (const auto& [text, accepted] : texts) {
+            freshWorld();
+            for (int i = 0; i < 7; ++i)
+                app.settings.*fields[i] = "[6" + std::to_string(i) + "][0][]";
+            ProcessingDialog dialog(app);
+            for (int i = 0; i < 7; ++i) {
+                QCOMPARE(dialog.text1(i)->text().toStdString(), app.settings.*fields[i]);
+                dialog.text1(i)->setText(i == 4 ? text : QStringLiteral("[%1][1][65]").arg(70 + i));
+            }
+            confirm(dialog)->click();
+            QCOMPARE(dialog.result() == QDialog::Accepted, accepted);
+            QCOMPARE(prompts->texts(),
+                     std::vector<std::string>(!accepted, "Input imcomplete,try again "));
+            for (int i = 0; i < 7; ++i)  // stored either way
+                QCOMPARE(app.settings.*fields[i],
+                         i == 4 ? std::string(text) : "[" + std::to_string(70 + i) + "][1][65]");
+        }
     }
 };
 
