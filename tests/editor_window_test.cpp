@@ -24,9 +24,6 @@ class EditorWindowTest : public QObject, test::WindowWorld {
         (void)QTest::qWaitForWindowActive(editor);
         return editor;
     }
-    void Press(EditorWindow* editor, const char* key) {
-        editor->findChild<QAction*>(key)->trigger();
-    }
     void Key(EditorWindow* editor, Qt::Key key) {
         QTest::keyClick(editor->textArea(), key, Qt::ControlModifier);
     }
@@ -102,11 +99,11 @@ private slots:
         connect(&beat, &QTimer::timeout, [&] { ++turns; });
         beat.start(0);
         QSignalSpy finished(editor, &EditorWindow::numberingFinished);
-        Press(editor, "NNumber");
+        editor->findChild<QAction*>("NNumber")->trigger();
         QVERIFY(finished.wait(60000));
         QVERIFY2(turns >= 2, "back to the event loop while numbering");
         QVERIFY(editor->programText() == editor::NumberProgram(program, 10).numberedText);
-        Press(editor, "Undo1");
+        editor->findChild<QAction*>("Undo1")->trigger();
         QVERIFY(editor->programText() == program);
         // Refused, and told, when numbered already.
         editor->setProgramText("G00 X0\r\n  N20 G01\r\nM30\r\n");
@@ -164,7 +161,7 @@ private slots:
                                         {"Cut1", 4UL, 6L},
                                         {"Undo1", 0UL, 0L}}) {
             editor->textArea()->SendScintilla(Sci::SCI_SETSEL, from, to);
-            Press(editor, button);
+            editor->findChild<QAction*>(button)->trigger();
             texts << QString::fromStdString(editor->programText());
         }
         QCOMPARE(texts, (QStringList{"G00 X1\r\nM30\r\n", "G00 X1\r\nM30X1\r\n",

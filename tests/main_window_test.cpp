@@ -15,10 +15,6 @@ using namespace fbx::ui;
 
 namespace {
 
-QAction* entry(QWidget& window, const char* name) {
-    return window.findChild<QAction*>(name);
-}
-
 // Runs the event loop until the program ends (its exit code) or, still
 // running after the given time, gives 1.
 int runFor(int ms, std::function<void()> action) {
@@ -57,7 +53,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&window));
         for (Qt::Key key : {Qt::Key_F1, Qt::Key_F2}) QTest::keyClick(&window, key);
         for (const char* name : {"ProTocol", "Process", "Restorecon", "About", "Talk"})
-            ran << test::closeModal([&] { entry(window, name)->trigger(); });
+            ran << test::closeModal([&] { window.findChild<QAction*>(name)->trigger(); });
         QCOMPARE(ran, (QStringList{"send form1", "receive", "Form2", "Form5", "form4", "form6",
                                    "Form8"}));
     }
@@ -69,7 +65,7 @@ private slots:
         for (int perms : {0600, 0700}) {  // not a program, then one
             std::filesystem::permissions(script, std::filesystem::perms(perms));
             window.app().settings.editorPath = script;
-            entry(window, "Edit")->trigger();
+            window.findChild<QAction*>("Edit")->trigger();
         }
         QTRY_VERIFY(std::filesystem::exists("started"));
         QVERIFY(prompts->asked.size() == 2 && prompts->asked.back().beep);  // after the greeting
@@ -112,36 +108,27 @@ private slots:
 
     void quitEndsTheProgramAtOnceUnlessTheEditorKeepsItsEdits() {
         MainCommands commands;
-        QList<EditorWindow*> editors;
-        commands.openEditor = [&](AppContext& app) -> QWidget* {
-            return editors.emplaceBack(new EditorWindow(app));
-        };
+        EditorWindow* editor = nullptr;
+        commands.openEditor = [&](AppContext& a) { return editor = new EditorWindow(a); };
         MainWindow window(commands);
         window.app().settings.editorPath = "/changed/in/memory";
         window.show();
         prompts->asked.clear();
-        entry(window, "Idnumber")->trigger();
-        QCOMPARE(editors.size(), 1);
-        EditorWindow* editor = editors[0];
+        window.findChild<QAction*>("Idnumber")->trigger();
+        QVERIFY(editor);
         editor->show();
         QVERIFY(QTest::qWaitForWindowActive(editor));
         QTRY_VERIFY(!prompts->fileQuestions.empty());  // the editor's open dialog has been
         QTest::keyClicks(editor->textArea(), "G01");
         // Ctrl+Q in the editor, and closing the main window, ask the editor,
         // which keeps its edits ...
+        auto quit = [&] { QTest::keyClick(editor->textArea(), Qt::Key_Q, Qt::ControlModifier); };
         prompts->answers = {Answer::Cancel, Answer::Cancel, Answer::Discard};
-        QCOMPARE(runFor(300,
-                        [&] {
-                            QTest::keyClick(editor->textArea(), Qt::Key_Q, Qt::ControlModifier);
-                            window.close();
-                        }),
-                 1);
+        QCOMPARE(runFor(300, quit), 1);
+        QCOMPARE(runFor(300, [&] { window.close(); }), 1);
         QCOMPARE(prompts->texts(), std::vector<std::string>(2, "Save changes to Untitled?"));
         // ... until the operator lets them go; nothing is saved.
-        QCOMPARE(
-            runFor(3000,
-                   [&] { QTest::keyClick(editor->textArea(), Qt::Key_Q, Qt::ControlModifier); }),
-            0);
+        QCOMPARE(runFor(3000, quit), 0);
         QCOMPARE(test::fileBytes("ferobrixlan.cfg"), formatConfigLine(Settings{}, ""));
     }
 
