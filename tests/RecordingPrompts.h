@@ -27,8 +27,8 @@ public:
     ~RecordingPrompts() override { ui::setPromptHandler(nullptr); }
 
     TempDir dir;
-    std::deque<QString> openNames;  // answers of open-file dialogs ("" = cancel)
-    std::deque<QString> saveNames;  // answers of save-file dialogs
+    // Answers of open-file and save-file dialogs, in turn ("" or none: cancel).
+    QStringList openNames, saveNames;
     std::vector<ui::FileQuestion> fileQuestions;
     // Print dialog: when printTo is set, the printer writes a PDF there.
     QString printTo, printPdfName;
@@ -56,11 +56,9 @@ public:
     }
 
 private:
-    QString take(const ui::FileQuestion& q, std::deque<QString>& names) {
+    QString take(const ui::FileQuestion& q, QStringList& names) {
         fileQuestions.push_back(q);
-        QString name = names.empty() ? QString() : names.front();
-        if (!names.empty()) names.pop_front();
-        return name;
+        return names.isEmpty() ? QString() : names.takeFirst();
     }
 };
 
@@ -88,10 +86,9 @@ struct WindowWorld {
 };
 
 // Runs action, which opens a modal window with exec(): once the window is up,
-// runs inspect on it and closes it, so that action returns. The window's
-// object name; empty when none came up.
-inline QString closeModal(const std::function<void()>& action,
-                          const std::function<void(QWidget*)>& inspect = {}) {
+// closes it, so that action returns. The window's object name; empty when
+// none came up.
+inline QString closeModal(const std::function<void()>& action) {
     QString name;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
@@ -99,7 +96,6 @@ inline QString closeModal(const std::function<void()>& action,
         if (!modal) return;
         poll.stop();
         name = modal->objectName();
-        if (inspect) inspect(modal);
         if (modal->isVisible()) modal->close();
     });
     poll.start(10);
