@@ -89,14 +89,12 @@ private slots:
     }
 
     void theCheckBoxAppliesOnClickAndClosingAppliesNothingElse() {
-        for (std::int16_t expected : {1, 0}) {
-            SettingsDialog dialog(app);
-            dialog.show();
-            list(dialog, "baudRateList")->setCurrentText("1200");
-            QTest::mouseClick(dialog.findChild<QCheckBox*>("Check1"), Qt::LeftButton);
-            dialog.close();
-            QVERIFY(app.settings.sendingEdit == expected && app.settings.baudRate == "9600");
-        }
+        SettingsDialog dialog(app);
+        dialog.show();
+        list(dialog, "baudRateList")->setCurrentText("1200");
+        QTest::mouseClick(dialog.findChild<QCheckBox*>("Check1"), Qt::LeftButton);
+        dialog.close();
+        QVERIFY(app.settings.sendingEdit == 1 && app.settings.baudRate == "9600");
         QVERIFY(prompts->asked.empty());
     }
 
