@@ -119,19 +119,16 @@ private slots:
         editor->setProgramText("O0001\r\nG00 X0 Y0\r\ng01 z-1\r\nG01 Z-1 F100\r\nG01 X50\r\nM30");
         Key(editor, Qt::Key_F);
         SearchDialog* dialog = editor->searchDialog();
-        auto found = [dialog] {
-            return dialog->byteLabel()->text() + " " + dialog->lineLabel()->text();
-        };
         dialog->wordBox()->setText("g01");
         dialog->searchButton()->click();
-        QTRY_COMPARE(found(), QString("28 4"));
+        QTRY_COMPARE(dialog->byteLabel()->text() + " " + dialog->lineLabel()->text(), "28 4");
         // Typed in on the first line, the caret then put in the hit: the next
         // hit is the one after the caret in the text as it is now.
         text->SendScintilla(Sci::SCI_GOTOPOS, 5UL);
         QTest::keyClicks(text, " (NEW)");
         text->SendScintilla(Sci::SCI_GOTOPOS, 34UL);
         QTest::keyClick(text, Qt::Key_F3);
-        QTRY_COMPARE(found(), QString("48 5"));
+        QTRY_COMPARE(dialog->byteLabel()->text() + " " + dialog->lineLabel()->text(), "48 5");
         QCOMPARE(text->selectedText(), QString("G01"));
     }
 
@@ -152,20 +149,18 @@ private slots:
         QCOMPARE(OpenEditor()->geometry(), QRect(60, 70, 500, 400));  // where it was last
     }
 
-    void theToolbarCopiesPastesCutsAndUndoes() {
+    void theToolbarCopiesPastesAndCuts() {
         EditorWindow* editor = OpenEditor();
         editor->setProgramText("G00 X1\r\nM30\r\n");
         QStringList texts;
-        for (auto [button, from, to] : {std::tuple{"Copy1", 4UL, 6L},
-                                        {"Paste1", 11UL, 11L},
-                                        {"Cut1", 4UL, 6L},
-                                        {"Undo1", 0UL, 0L}}) {
+        for (auto [button, from, to] :
+             {std::tuple{"Copy1", 4UL, 6L}, {"Paste1", 11UL, 11L}, {"Cut1", 4UL, 6L}}) {
             editor->textArea()->SendScintilla(Sci::SCI_SETSEL, from, to);
             editor->findChild<QAction*>(button)->trigger();
             texts << QString::fromStdString(editor->programText());
         }
-        QCOMPARE(texts, (QStringList{"G00 X1\r\nM30\r\n", "G00 X1\r\nM30X1\r\n",
-                                     "G00 \r\nM30X1\r\n", "G00 X1\r\nM30X1\r\n"}));
+        QCOMPARE(texts,
+                 (QStringList{"G00 X1\r\nM30\r\n", "G00 X1\r\nM30X1\r\n", "G00 \r\nM30X1\r\n"}));
     }
 };
 

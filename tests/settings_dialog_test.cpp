@@ -65,9 +65,6 @@ private slots:
             {"dataBitsList", &Settings::dataBits, "6"}, {"stopBitsList", &Settings::stopBits, "1"},
             {"parityList", &Settings::parity, "o"},  {"modeList", &Settings::mode, "Data In/Out"},
             {"handshakeList", &Settings::handshake, "Brix"}, {"codeList", &Settings::code, "EIA"},
-            {"receiveViewList", &Settings::receiveView, "OFF"},
-            {"sendViewList", &Settings::sendView, "ON"},
-            {"serialIntervalList", &Settings::serialInterval, "100"},
             // clang-format on
         };
         app.settings.replaceString1 = "[67][2][84 69 83 84]";
