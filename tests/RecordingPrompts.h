@@ -48,12 +48,6 @@ public:
         if (!printTo.isEmpty()) printer.setOutputFileName(printTo);
         return printAccepted;
     }
-    // Texts of the boxes asked so far, in order.
-    std::vector<std::string> texts() const {
-        std::vector<std::string> t;
-        for (const Message& m : asked) t.push_back(m.text);
-        return t;
-    }
 
 private:
     QString take(const ui::FileQuestion& q, QStringList& names) {

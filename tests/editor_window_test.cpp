@@ -109,7 +109,7 @@ private slots:
         editor->setProgramText("G00 X0\r\n  N20 G01\r\nM30\r\n");
         editor->NumberLines();
         QTRY_VERIFY(finished.count() == 2 && editor->textArea()->isVisible());
-        QVERIFY(prompts->texts().back().starts_with("Beqinning of line N"));
+        QVERIFY(prompts->asked.back().text.starts_with("Beqinning of line N"));
         QCOMPARE(editor->programText(), std::string("G00 X0\r\n  N20 G01\r\nM30\r\n"));
     }
 
@@ -140,7 +140,7 @@ private slots:
         QCOMPARE(editor->windowTitle(), "*" + path("o1.nc"));
         prompts->answers = {Answer::Save, Answer::Discard};  // the save dialog is cancelled
         Key(editor, Qt::Key_W);
-        QCOMPARE(prompts->texts(), std::vector<std::string>{"Save changes to o1.nc?"});
+        QCOMPARE(prompts->asked.at(0).text, std::string("Save changes to o1.nc?"));
         QVERIFY(editor->isVisible() && prompts->asked[0].buttons == Buttons::SaveDiscardCancel);
         editor->setGeometry(60, 70, 500, 400);
         Key(editor, Qt::Key_W);  // "Discard"
