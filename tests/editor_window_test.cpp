@@ -78,11 +78,13 @@ private slots:
         }
         QCOMPARE(printed, (QStringList{"selection: G01 Z-33 F440 Page 1 of 1",
                                        "all: G00 X11 Y12 G01 Z-33 F440 M30 Page 1 of 1"}));
-        // The print dialog offers that PDF file, beside the program.
+        // The print dialog offers that PDF file, beside the program, also
+        // where there is no printer at all.
         QPrinter printer;
         QPrintDialog dialog(&printer);
         setUpPrintDialog(dialog, "print", false, prompts->printPdfName);
         dialog.show();
+        QVERIFY(dialog.findChild<QComboBox*>("printers")->findText("Print to File (PDF)") >= 0);
         QCOMPARE(dialog.findChild<QLineEdit*>("filename")->text(), path("o1.pdf"));
     }
 
