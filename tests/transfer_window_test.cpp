@@ -137,7 +137,9 @@ private slots:
         main.show();
         auto w = std::make_unique<TransferWindow>(app, &main);
         QVERIFY(w->openSend(kProgram, "o2001.nc"));
-        QCOMPARE(prompts->asked.size(), 1u);  // where the box stands: on the window, not yet shown
+        // The duplicate's box has been asked; it stood on the window, which
+        // was already centred on the main window though not yet shown.
+        QCOMPARE(prompts->asked.size(), 1u);
         QVERIFY((w->geometry().center() - main.geometry().center()).manhattanLength() <= 2);
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w.get()));
