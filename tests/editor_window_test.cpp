@@ -111,7 +111,7 @@ private slots:
         editor->setProgramText("G00 X0\r\n  N20 G01\r\nM30\r\n");
         editor->NumberLines();
         QTRY_VERIFY(finished.count() == 2 && editor->textArea()->isVisible());
-        QVERIFY(prompts->asked.back().text.starts_with("Beqinning of line N"));
+        QVERIFY(prompts->asked.at(0).text.starts_with("Beqinning of line N"));
         QCOMPARE(editor->programText(), std::string("G00 X0\r\n  N20 G01\r\nM30\r\n"));
     }
 

@@ -215,7 +215,7 @@ private slots:
             QCOMPARE(app.codes.baudCode,
                      std::int16_t(configPath == file("sub/shop1.cfg") ? 13 : 12));
         }
-        QCOMPARE(prompts->asked.back().text, std::string("Welcome enter the Ferolan  "));
+        QCOMPARE(prompts->asked.at(0).text, std::string("Welcome enter the Ferolan  "));
         QVERIFY(test::fileBytes(file("notes.txt")) == "notes" && app.settings == shop);
     }
 };

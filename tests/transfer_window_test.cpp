@@ -163,7 +163,7 @@ private slots:
         prompts->answers = {Answer::Cancel};
         w.close();
         QVERIFY(w.isVisible());
-        QCOMPARE(prompts->asked.back().text, std::string("Quit receiving?"));
+        QCOMPARE(prompts->asked.at(0).text, std::string("Quit receiving?"));
         w.close();
         QTRY_VERIFY(!w.isVisible());
         QCOMPARE(test::fileBytes(target), std::string("\r\nG01 X1\r\n"));

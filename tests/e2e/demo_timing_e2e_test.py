@@ -82,7 +82,7 @@ class DemoLine(unittest.TestCase):
         watch = FileWatch(os.path.join(demo.dir, "received-by-machine-1.nc"))
         self.addCleanup(watch.stop)
         cli = TimedCli(PATHS["cli"], demo.dir, ["send", "O1000.nc", "--yes", "--config",
-                                       os.path.join(config, "ferobrixlan.cfg")],
+                                                os.path.join(config, "ferobrixlan.cfg")],
                        env={"FEROBRIXLAN_PACE_PTY": "1"})
         self.addCleanup(cli.kill)
         self.assertIsNotNone(watch.reached(800, 20))
