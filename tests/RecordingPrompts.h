@@ -27,8 +27,8 @@ public:
     ~RecordingPrompts() override { ui::setPromptHandler(nullptr); }
 
     TempDir dir;
-    std::deque<QString> openNames;  // answers of open-file dialogs ("" = cancel)
-    std::deque<QString> saveNames;  // answers of save-file dialogs
+    // Answers of open-file and save-file dialogs, in turn ("" or none: cancel).
+    QStringList openNames, saveNames;
     std::vector<ui::FileQuestion> fileQuestions;
     // Print dialog: when printTo is set, the printer writes a PDF there.
     QString printTo, printPdfName;
@@ -48,19 +48,11 @@ public:
         if (!printTo.isEmpty()) printer.setOutputFileName(printTo);
         return printAccepted;
     }
-    // Texts of the boxes asked so far, in order.
-    std::vector<std::string> texts() const {
-        std::vector<std::string> t;
-        for (const Message& m : asked) t.push_back(m.text);
-        return t;
-    }
 
 private:
-    QString take(const ui::FileQuestion& q, std::deque<QString>& names) {
+    QString take(const ui::FileQuestion& q, QStringList& names) {
         fileQuestions.push_back(q);
-        QString name = names.empty() ? QString() : names.front();
-        if (!names.empty()) names.pop_front();
-        return name;
+        return names.isEmpty() ? QString() : names.takeFirst();
     }
 };
 
@@ -87,19 +79,10 @@ struct WindowWorld {
     }
 };
 
-// Clicks the window's button of that name; the text of its label of that name.
-inline void press(QWidget& window, const char* name) {
-    window.findChild<QAbstractButton*>(name)->click();
-}
-inline QString labelText(QWidget& window, const char* name) {
-    return window.findChild<QLabel*>(name)->text();
-}
-
 // Runs action, which opens a modal window with exec(): once the window is up,
-// runs inspect on it and closes it, so that action returns. The window's
-// object name; empty when none came up.
-inline QString closeModal(const std::function<void()>& action,
-                          const std::function<void(QWidget*)>& inspect = {}) {
+// closes it, so that action returns. The window's object name; empty when
+// none came up.
+inline QString closeModal(const std::function<void()>& action) {
     QString name;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
@@ -107,7 +90,6 @@ inline QString closeModal(const std::function<void()>& action,
         if (!modal) return;
         poll.stop();
         name = modal->objectName();
-        if (inspect) inspect(modal);
         if (modal->isVisible()) modal->close();
     });
     poll.start(10);

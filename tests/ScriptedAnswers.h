@@ -1,7 +1,6 @@
 #pragma once
 
 #include <deque>
-#include <functional>
 #include <vector>
 
 #include "Message.h"
@@ -12,13 +11,10 @@ namespace fbx::test {
 // for Yes/No, when nothing is queued) and remembers what was asked.
 struct ScriptedAnswers {
     std::deque<Answer> answers;
-    // Runs when a box is asked, before it is answered.
-    std::function<void(const Message&)> onAsk;
     std::vector<Message> asked;
 
     Answer answer(const Message& m) {
         asked.push_back(m);
-        if (onAsk) onAsk(m);
         if (!answers.empty()) {
             Answer a = answers.front();
             answers.pop_front();

@@ -2,8 +2,7 @@
 # runs on a screen of 1600x1000 pixels at twice the scale, where every window
 # must still fit.
 if(TARGET fbx_windows)
-    foreach(suite main_window_test settings_dialog_test path_dialog_test
-                  processing_dialog_test about_instruction_test)
+    foreach(suite main_window_test settings_dialog_test)
         fbx_add_qtest(${suite} SOURCES ${suite}.cpp LIBS fbx_windows)
     endforeach()
     target_link_libraries(main_window_test PRIVATE fbx_transfer_window fbx_editor_window)

@@ -10,10 +10,8 @@
 
 import fcntl, os, pathlib, pty, select, signal, subprocess, sys, tempfile, termios, unittest
 
-from linepeers import FileWatch, TimedCli, as_hardware, program_paths, until, write_config
+from linepeers import PATHS, FileWatch, TimedCli, as_hardware, main, until, write_config
 
-CLI = os.environ.get("FEROBRIXLAN_CLI", "ferobrixlan-cli")
-MACHINE = os.environ.get("FEROBRIXLAN_MACHINE", "ferobrixlan-machine")
 DEMO = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "demo")
 AHEAD = 4
 
@@ -33,7 +31,7 @@ SHELL = ("import os, signal, subprocess, sys\n"
 class Demo:
     def __init__(self):
         self.terminal, slave = pty.openpty()
-        build = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(MACHINE))))
+        build = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(PATHS["machine"]))))
         self.shell = subprocess.Popen(
             [sys.executable, "-c", SHELL, os.path.join(DEMO, "start"), build], stdin=slave,
             stdout=slave, stderr=slave, start_new_session=True,
@@ -70,22 +68,21 @@ class Demo:
 class DemoLine(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        if not os.path.exists(os.path.join(os.path.dirname(MACHINE), "..", "..", "app", "ferobrixlan")):
+        if not os.path.exists(os.path.join(os.path.dirname(PATHS["machine"]), "..", "..", "app", "ferobrixlan")):
             raise unittest.SkipTest("the window program is not built")
 
     def test_a_send_is_held_several_times_a_resend_starts_again_finish_comes_with_the_last_byte(self):
-        demo, config = Demo(), tempfile.TemporaryDirectory()
+        demo, config = Demo(), self.enterContext(tempfile.TemporaryDirectory())
         self.addCleanup(demo.end, "quit")
-        self.addCleanup(config.cleanup)
         self.assertTrue(until(lambda: os.path.exists(os.path.join(demo.dir, "port1")), 20))
         for pid, name in demo.processes().items():
             if name == "ferobrixlan-mac":
                 as_hardware(pid)
-        write_config(config.name, mode="Data In/Out")
+        write_config(config, mode="Data In/Out")
         watch = FileWatch(os.path.join(demo.dir, "received-by-machine-1.nc"))
         self.addCleanup(watch.stop)
-        cli = TimedCli(CLI, demo.dir, ["send", "O1000.nc", "--yes", "--config",
-                                       os.path.join(config.name, "ferobrixlan.cfg")],
+        cli = TimedCli(PATHS["cli"], demo.dir, ["send", "O1000.nc", "--yes", "--config",
+                                                os.path.join(config, "ferobrixlan.cfg")],
                        env={"FEROBRIXLAN_PACE_PTY": "1"})
         self.addCleanup(cli.kill)
         self.assertIsNotNone(watch.reached(800, 20))
@@ -110,6 +107,4 @@ class DemoLine(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    paths = program_paths(sys.argv, cli=CLI, machine=MACHINE)
-    CLI, MACHINE = paths["cli"], paths["machine"]
-    unittest.main(verbosity=2)
+    main()
