@@ -12,7 +12,6 @@
 
 #include "PosixSerialPort.h"
 #include "ProTool.h"
-#include "TempDir.h"
 
 using namespace fbx;
 
@@ -212,14 +211,4 @@ TEST_F(Line, NoOneElseOpensTheLineWhileItIsOpen) {
     ASSERT_EQ(m_port.sio_close(1), SIO_OK);
     EXPECT_EQ(openFromAnotherProgram(m_slave), 0);
     open();
-}
-
-TEST(PosixSerialPort, OpenFailuresSayWhy) {
-    test::TempDir dir;
-    std::string plain = dir.file("not-a-tty");
-    ASSERT_EQ(::close(::open(plain.c_str(), O_CREAT | O_WRONLY, 0644)), 0);
-    PosixSerialPort port([&](int n) { return n == 1 ? dir.file("missing") : plain; });
-    EXPECT_EQ(port.sio_open(1), SIO_OPENFAIL);
-    EXPECT_EQ(port.sio_open(2), SIO_OPENFAIL);
-    EXPECT_NE(port.lastError().find("not a serial device"), std::string::npos);
 }
