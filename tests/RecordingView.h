@@ -16,7 +16,6 @@ class RecordingView : public TransferView, public ScriptedAnswers {
 public:
     std::map<Element, std::string> text;
     std::vector<std::int64_t> highlights;
-    std::vector<std::string> received;
     std::vector<std::pair<LineState, std::int64_t>> lineStates;
 
     std::string operator[](Element e) const {
@@ -37,7 +36,7 @@ public:
     void setProgress(std::int64_t, std::int64_t) override {}
     void loadText(const std::string&) override {}
     void highlightHeldLine(std::int64_t position) override { highlights.push_back(position); }
-    void showReceived(const std::string& tail) override { received.push_back(tail); }
+    void showReceived(const std::string&) override {}
     Answer ask(const Message& m) override { return answer(m); }
     std::string chooseFile(const std::string&, const std::string&) override { return {}; }
     void showLineState(LineState state, std::int64_t seconds) override {

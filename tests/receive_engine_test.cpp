@@ -56,9 +56,6 @@ TEST_F(Receive, ContinuousModeKeepsEverythingUntilTheOperatorSaves) {
     machineSends("G01 X1\r\n");
     machineSends(std::string("M3\0", 3) + "0\r\n");
     EXPECT_EQ(port.written, "\x13\x11\x13\x11");
-    EXPECT_EQ(view[Element::WordsPerSecond], "13");
-    ASSERT_FALSE(view.received.empty());
-    EXPECT_EQ(view.received.back(), "G01 X1\r\nM30\r\n");
     e.quitPressed();
     ASSERT_EQ(view.askedTexts(), (Texts{"Quit receiving?", "Data saving"}));
     EXPECT_EQ(file(), "\r\nG01 X1\r\nM30\r\n");
@@ -93,9 +90,6 @@ TEST_F(Receive, MarkModesKeepTheProgramBetweenTheMarks) {
         EXPECT_EQ(file(), "\r\n" + c.stored);
         ASSERT_EQ(view.askedTexts(), (Texts{"Data receive finish!!!?"}));
         EXPECT_EQ(engine->outcome(), Outcome::Finished);
-        clock.advance(1000);
-        step(1);
-        EXPECT_TRUE(engine->closed());
     }
 }
 
