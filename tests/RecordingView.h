@@ -23,7 +23,6 @@ public:
         return it == text.end() ? std::string() : it->second;
     }
     std::string status() const { return (*this)[Element::StatusLine]; }
-    std::string start() const { return (*this)[Element::StartButton]; }
     std::vector<std::string> askedTexts() const {
         std::vector<std::string> t;
         for (const Message& m : asked) t.push_back(m.text);

@@ -83,7 +83,6 @@ TEST_F(Send, AHoldBeginsAtTheNextLineEnd) {
         if (c.early) {
             engine->quitPressed();
             engine->startPressed();  // "Keep on" while the hold is only asked
-            EXPECT_EQ(view.start(), "Keep on");
             port.onPut = [&](std::uint8_t b) {
                 if (stops < stopsHere && (port.written.ends_with("X10") || b == '\r')) {
                     ++stops;
@@ -202,8 +201,6 @@ TEST_F(Send, Statistics) {
     open(repeat("G01 X1\r\n", 200), "DNC");
     startDnc();
     ASSERT_TRUE(stepUntil([&] { return engine->elapsedSeconds() == 4; }));
-    EXPECT_EQ(view[Element::Elapsed], "0 : 0 : 4");
-    EXPECT_EQ(view[Element::WordsPerSecond], "5");
     // 17 characters in 4 s: 4 a second for the 1583 left.
     EXPECT_EQ(view[Element::AmountSent], "17");
     EXPECT_EQ(view[Element::Remaining], "0 : 6 : 35");
@@ -240,8 +237,6 @@ TEST_F(Send, ALostPortAndAWriteThatTimesOut) {
     step(10);
     EXPECT_EQ(port.written, "G01 X1\r\nG01 X");
     ASSERT_EQ(view.askedTexts(), Texts{"Port error"});
-    EXPECT_EQ(view.asked[0].title, "System Warm");
-    EXPECT_EQ(view.asked[0].icon, Icon::Stop);
     EXPECT_EQ(view[Element::AmountSent], "13");
     EXPECT_EQ(engine->outcome(), Outcome::PortLost);
     engine->quitPressed();
