@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
-#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 
 #include "ConfigFile.h"
@@ -115,32 +115,29 @@ TEST(CheckForNWords, ANumberedProgramIsRefused) {
 // (onto itself too); a numbered program refused without writing anything;
 // the interval from the configuration in the current directory.
 TEST(NumberCommand, WritesTheNumberedProgramOrRefusesIt) {
-    auto shell = [](const std::string& command, std::string& out) {
-        out.clear();
-        FILE* pipe = popen(command.c_str(), "r");
-        char buffer[4096];
-        for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-        const int status = pclose(pipe);
+    test::TempDir dir;
+    // The command's exit code; what it printed is in the files out and err.
+    auto number = [&](const std::string& args) {
+        const std::string command =
+            "cd " + dir.path() + " && " + FBX_CLI + " number p.nc " + args + " >out 2>err";
+        const int status = std::system(command.c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     };
-    test::TempDir dir;
     Settings settings;
     settings.serialInterval = "20";
     ASSERT_TRUE(saveSettings(settings, dir.file("ferobrixlan.cfg")).isOk());
     ASSERT_TRUE(writeWholeFile(dir.file("p.nc"), "%\r\nG00 X0\r\n\r\n/M01\r\nM30").isOk());
-    const std::string cli = "cd " + dir.path() + " && " + FBX_CLI + " number p.nc";
-    std::string out, copy;
-    EXPECT_EQ(shell(cli, out), 0);
-    EXPECT_EQ(out, "%\r\nN 0 G00 X0\r\n\r\n/M01\r\nN 20 M30");
-    EXPECT_EQ(shell(cli + " --interval 5 -o p.nc", copy), 0);
+    EXPECT_EQ(number(""), 0);
+    EXPECT_EQ(test::fileBytes(dir.file("out")), "%\r\nN 0 G00 X0\r\n\r\n/M01\r\nN 20 M30");
+    EXPECT_EQ(number("--interval 5 -o p.nc"), 0);
     EXPECT_EQ(test::fileBytes(dir.file("p.nc")), "%\r\nN 0 G00 X0\r\n\r\n/M01\r\nN 5 M30");
-    EXPECT_EQ(shell(cli + " -o out.nc 2>&1", copy), 1);
-    EXPECT_NE(copy.find("N位於2\r\nN 0 G00 X0\r\n"), std::string::npos) << copy;
-    EXPECT_FALSE(std::filesystem::exists(dir.file("out.nc")));
+    EXPECT_EQ(number("-o numbered.nc"), 1);
+    EXPECT_NE(test::fileBytes(dir.file("err")).find("N位於2\r\nN 0 G00 X0\r\n"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("numbered.nc")));
     // Without a configuration the default interval is used and none is made.
     std::filesystem::remove(dir.file("ferobrixlan.cfg"));
     ASSERT_TRUE(writeWholeFile(dir.file("p.nc"), "G00\r\nG01\r\n").isOk());
-    EXPECT_EQ(shell(cli + " 2>/dev/null", out), 0);
-    EXPECT_EQ(out, "N 0 G00\r\nN 1 G01\r\n");
+    EXPECT_EQ(number(""), 0);
+    EXPECT_EQ(test::fileBytes(dir.file("out")), "N 0 G00\r\nN 1 G01\r\n");
     EXPECT_FALSE(std::filesystem::exists(dir.file("ferobrixlan.cfg")));
 }
