@@ -1,6 +1,5 @@
 #pragma once
 
-#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -18,10 +17,7 @@ public:
     std::vector<std::int64_t> highlights;
     std::vector<std::pair<LineState, std::int64_t>> lineStates;
 
-    std::string operator[](Element e) const {
-        auto it = text.find(e);
-        return it == text.end() ? std::string() : it->second;
-    }
+    std::string operator[](Element e) const { return text.contains(e) ? text.at(e) : ""; }
     std::string status() const { return (*this)[Element::StatusLine]; }
     std::vector<std::string> askedTexts() const {
         std::vector<std::string> t;

@@ -70,7 +70,6 @@ TEST_F(Send, AHoldBeginsAtTheNextLineEnd) {
         {"G01 X10\r\nM30\r\n", true, "G01 X10\r\n" + kDwell + kDwell},
         {"G01 X10\nM30\n", true, "G01 X10\n" + kDwell + kDwell},
         {"G01 X10\rM30\r", true, "G01 X10\r" + kDwell + kDwell},
-        {"G01 X10\r\nM30", false, "G01 X10\r\nM30"},
         {"G01 X10\r\nM30\r\n", false, "G01 X10\r\nM30\r\n"},
     };
     for (const auto& c : cases) {
