@@ -112,11 +112,9 @@ TEST_F(Line, SettingsAreReplacedWhileOpenAndGivenBackAtClose) {
     EXPECT_TRUE(t.c_cflag & CSTOPB);
 
     ASSERT_EQ(m_port.sio_close(1), SIO_OK);
-    termios after = lineNow();
-    EXPECT_EQ(after.c_iflag, before.c_iflag);
-    EXPECT_EQ(after.c_oflag, before.c_oflag);
-    EXPECT_EQ(after.c_lflag, before.c_lflag);
-    EXPECT_EQ(after.c_cflag, before.c_cflag);
+    const termios after = lineNow();
+    EXPECT_EQ(std::tie(after.c_iflag, after.c_oflag, after.c_lflag, after.c_cflag),
+              std::tie(before.c_iflag, before.c_oflag, before.c_lflag, before.c_cflag));
 }
 
 // Each rate the settings know opens the line at that rate, as the kernel
