@@ -89,7 +89,6 @@ TEST(CheckForNWords, ANumberedProgramIsRefused) {
         std::int64_t position;
         const char* line;
     } cases[] = {
-        {"N10 G00\r\nN20 G01\r\n", 0, "N10 G00\r\n"},
         {"G00 X0\r\nG01 N5\r\n  N30 M30\r\nN40\r\n", 15, "  N30 M30\r\n"},
         {"G00\nN99", 4, "N99"},
         {Program(100) + "N5\r\n", 889, "N5\r\n"},
