@@ -26,8 +26,6 @@ public:
         setrlimit(RLIMIT_FSIZE, &r);
     }
     ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &m_saved); }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
 
 private:
     rlimit m_saved{};
