@@ -5,7 +5,6 @@
 #include <cerrno>
 
 namespace {
-int g_closeError = 0;
 int g_fsyncError = 0;
 int g_truncateError = 0;
 
@@ -24,9 +23,6 @@ bool takeFailure(int& planned) {
 }  // namespace
 
 namespace fbx::test {
-void failNextClose(int err) {
-    g_closeError = err;
-}
 void failNextFsync(int err) {
     g_fsyncError = err;
 }
@@ -36,15 +32,8 @@ void failNextTruncate(int err) {
 }  // namespace fbx::test
 
 extern "C" {
-int __real_close(int fd);
 int __real_fsync(int fd);
 int __real_ftruncate(int fd, off_t length);
-
-int __wrap_close(int fd) {
-    const bool regular = isRegularFile(fd);
-    const int rc = __real_close(fd);
-    return regular && takeFailure(g_closeError) ? -1 : rc;
-}
 
 int __wrap_fsync(int fd) {
     return isRegularFile(fd) && takeFailure(g_fsyncError) ? -1 : __real_fsync(fd);

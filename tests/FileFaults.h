@@ -5,13 +5,11 @@
 
 namespace fbx::test {
 
-// The next close() of a regular file really closes it and then fails with
-// err, as a delayed write error would; the next fsync() of a regular file
-// fails with err without flushing anything; the next ftruncate() fails with
+// The next fsync() of a regular file fails with err without flushing
+// anything, as a delayed write error would; the next ftruncate() fails with
 // err without doing anything. 0 takes back a failure not used yet. Only for
-// test executables linked with -Wl,--wrap=close -Wl,--wrap=fsync
-// -Wl,--wrap=ftruncate and FileFaults.cpp.
-void failNextClose(int err);
+// test executables linked with -Wl,--wrap=fsync -Wl,--wrap=ftruncate and
+// FileFaults.cpp.
 void failNextFsync(int err);
 void failNextTruncate(int err);
 
@@ -28,8 +26,6 @@ public:
         setrlimit(RLIMIT_FSIZE, &r);
     }
     ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &m_saved); }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
 
 private:
     rlimit m_saved{};

@@ -21,11 +21,6 @@ struct Files : ::testing::Test {
     ~Files() override {
         // A failure a slipped code never asked for must not hit the next test.
         fbx::test::failNextFsync(0);
-        fbx::test::failNextClose(0);
-    }
-    size_t entries() const {
-        return static_cast<size_t>(
-            std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()));
     }
 };
 
@@ -96,18 +91,16 @@ TEST_F(Files, TextChangedInPlaceByAnotherProgramIsCountedAsLost) {
     EXPECT_EQ(fileBytes(file.path()), "\r\nG01\r\n");
 }
 
-// A write error the system holds back until the file is flushed or closed
-// is the end of a reception that did not reach the disk.
+// A write error the system holds back until the file is flushed is the end
+// of a reception that did not reach the disk.
 TEST_F(Files, FinishReportsAnErrorTheSystemHeldBack) {
-    for (auto fail : {fbx::test::failNextFsync, fbx::test::failNextClose}) {
-        ReceivedFile file(target);
-        ASSERT_TRUE(file.prepare().isOk());
-        ASSERT_TRUE(file.append("G01\r\n").status.isOk());
-        fail(EIO);
-        Status st = file.finish();
-        EXPECT_FALSE(st.isOk());
-        EXPECT_NE(st.message().find(target), std::string::npos);
-    }
+    ReceivedFile file(target);
+    ASSERT_TRUE(file.prepare().isOk());
+    ASSERT_TRUE(file.append("G01\r\n").status.isOk());
+    fbx::test::failNextFsync(EIO);
+    Status st = file.finish();
+    EXPECT_FALSE(st.isOk());
+    EXPECT_NE(st.message().find(target), std::string::npos);
 }
 
 // A disk that fills up, or that cannot flush what was written, leaves the
@@ -124,7 +117,7 @@ TEST_F(Files, ReplacingAFileIsAllOrNothing) {
     fbx::test::failNextFsync(EIO);
     EXPECT_FALSE(replaceFile(dir.file("link.cfg"), "new settings").isOk());
     EXPECT_EQ(fileBytes(cfg), "old settings");
-    EXPECT_EQ(entries(), 2u);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 2);  // no file beside it
 
     ASSERT_TRUE(replaceFile(dir.file("link.cfg"), "new settings").isOk());
     EXPECT_TRUE(fs::is_symlink(dir.file("link.cfg")));  // the link still points there

@@ -31,7 +31,4 @@ TEST(LinePacer, KeepsAtMostFourAheadAtTheLinesRate) {
         pacer.reset();
         EXPECT_EQ(pacer.waitUs(now), 0);
     }
-    LinePacer unpaced;
-    for (int i = 0; i < 100; ++i) unpaced.wrote(1000);
-    EXPECT_EQ(unpaced.waitUs(1000), 0);
 }

@@ -40,8 +40,7 @@ bool within10s(Done done) {
 // command; SET-CONTROL (5) only when the test gives an answer for it (empty:
 // the value asked), as ser2net on a line without modem lines. It records
 // the COM-PORT-OPTION commands the client sent.
-class DeviceServer {
-public:
+struct DeviceServer {
     explicit DeviceServer(bool telnet = true, std::map<int, std::string> answers = {})
         : m_telnet(telnet), m_answers(std::move(answers)) {
         sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
@@ -49,8 +48,8 @@ public:
         ::bind(m_listen, reinterpret_cast<sockaddr*>(&a), size);
         ::listen(m_listen, 1);
         getsockname(m_listen, reinterpret_cast<sockaddr*>(&a), &size);
-        m_url = (telnet ? "rfc2217://127.0.0.1:" : "tcp://127.0.0.1:") +
-                std::to_string(ntohs(a.sin_port));
+        url = (telnet ? "rfc2217://127.0.0.1:" : "tcp://127.0.0.1:") +
+              std::to_string(ntohs(a.sin_port));
         m_thread = std::thread([this] { serve(); });
     }
     ~DeviceServer() {
@@ -60,14 +59,11 @@ public:
         ::close(m_listen);
     }
 
-    const std::string& url() const { return m_url; }
     // Raw bytes to the client, from the server's thread.
     void send(const std::string& raw) {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_outgoing += raw;
     }
-    // Closes the connection once everything queued has gone out.
-    void hangUp() { m_hangUp = true; }
     // Whether a COM-PORT-OPTION command with this payload came (waits for it).
     bool received(const std::string& payload) {
         return within10s([&] {
@@ -76,7 +72,6 @@ public:
         });
     }
 
-private:
     void serve() {
         while (!m_stop && m_client < 0) {
             pollfd p{m_listen, POLLIN, 0};
@@ -90,7 +85,7 @@ private:
             m_outgoing.clear();
             lock.unlock();
             pollfd p{m_client, POLLIN, 0};
-            ssize_t n = m_hangUp               ? 0
+            ssize_t n = hangUp                 ? 0
                         : ::poll(&p, 1, 5) > 0 ? ::recv(m_client, buf, sizeof buf, 0)
                                                : 1;
             if (n <= 0) {  // hung up, or the client closed: so does the server
@@ -127,10 +122,11 @@ private:
     std::map<int, std::string> m_answers;
     int m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     int m_client = -1;
-    std::string m_url;
     std::thread m_thread;
     std::atomic<bool> m_stop{false};
-    std::atomic<bool> m_hangUp{false};
+    std::string url;
+    // Closes the connection once everything queued has gone out.
+    std::atomic<bool> hangUp{false};
     std::mutex m_mutex;
     std::string m_outgoing;
     std::vector<std::string> m_payloads;
@@ -146,9 +142,8 @@ const SerialCodes k9600_7E2{1, 12, 24, 2, 4};
 // up on a server that stops answering within ten seconds.
 TEST(NetworkSerialPort, OpeningSendsTheLineSettings) {
     DeviceServer server;
-    DeviceSerialPort port([&](int) { return server.url(); });
+    DeviceSerialPort port([&](int) { return server.url; });
     ASSERT_EQ(openPort(port, k9600_7E2), OpenFailure::None) << port.lastError();
-    EXPECT_EQ(port.kind(), DeviceKind::Rfc2217);
     for (const std::string& sent :
          {bytes({1, 0, 0, 0x25, 0x80}), bytes({2, 7}), bytes({3, 3}), bytes({4, 2}), bytes({5, 1}),
           bytes({5, 8}), bytes({5, 11}), bytes({11, 0xF0})})
@@ -171,7 +166,6 @@ TEST(NetworkSerialPort, OpeningSendsTheLineSettings) {
               0);
     EXPECT_GT(unanswered, 0u);
     EXPECT_LE(unanswered, 10000u);
-    EXPECT_EQ(port.sio_close(1), SIO_OK);
 }
 
 // A server that sets the line otherwise than asked refuses the setting: the
@@ -185,26 +179,15 @@ TEST(NetworkSerialPort, ASettingTheServerAnswersOtherwiseIsRefused) {
     };
     for (const auto& [answers, why] : cases) {
         DeviceServer server(true, answers);
-        DeviceSerialPort port([&](int) { return server.url(); });
+        DeviceSerialPort port([&](int) { return server.url; });
         EXPECT_EQ(openPort(port, k9600_7E2), OpenFailure::SettingError) << why;
         EXPECT_NE(port.lastError().find(why), std::string::npos) << port.lastError();
         EXPECT_NE(port.lastError().find("127.0.0.1:"), std::string::npos);
     }
     // The flow control answered as asked (none) is accepted.
     DeviceServer controls(true, {{5, ""}});
-    DeviceSerialPort answered([&](int) { return controls.url(); });
+    DeviceSerialPort answered([&](int) { return controls.url; });
     EXPECT_EQ(openPort(answered, k9600_7E2), OpenFailure::None) << answered.lastError();
-
-    std::string closed;
-    {
-        DeviceServer gone;
-        closed = gone.url();
-    }
-    DeviceSerialPort refused([&](int) { return closed; });
-    EXPECT_EQ(openPort(refused, k9600_7E2), OpenFailure::PortError);
-    EXPECT_NE(refused.lastError().find(closed.substr(10) + ": Connection refused"),
-              std::string::npos)
-        << refused.lastError();
 }
 
 // The server going away mid-transfer is a lost port, as a pulled cable is;
@@ -213,10 +196,10 @@ TEST(NetworkSerialPort, AConnectionDroppedMidTransferIsALostPort) {
     for (bool telnet : {true, false}) {
         SCOPED_TRACE(telnet ? "rfc2217" : "tcp");
         DeviceServer server(telnet);
-        DeviceSerialPort port([&](int) { return server.url(); });
+        DeviceSerialPort port([&](int) { return server.url; });
         ASSERT_EQ(openPort(port, k9600_7E2), OpenFailure::None) << port.lastError();
         server.send("N10 G00\r\n");
-        server.hangUp();
+        server.hangUp = true;
         std::string got;
         int n = 0;
         within10s([&] {
@@ -232,23 +215,4 @@ TEST(NetworkSerialPort, AConnectionDroppedMidTransferIsALostPort) {
         EXPECT_NE(port.lastError().find("closed the connection"), std::string::npos)
             << port.lastError();
     }
-}
-
-// Written as fast as the port takes them, no more bytes go out than the line
-// could have carried meanwhile and the four it may run ahead: the PC cannot
-// see how much the server still holds.
-TEST(NetworkSerialPort, WritesArePacedAtTheConfiguredLine) {
-    DeviceServer server(false);
-    DeviceSerialPort port([&](int) { return server.url(); });
-    SerialCodes slow = k9600_7E2;
-    slow.baudCode = 5;  // 300 baud, 7E2: 11 bits, 36 ms a character
-    ASSERT_EQ(openPort(port, slow), OpenFailure::None) << port.lastError();
-    const auto start = std::chrono::steady_clock::now();
-    int accepted = 0;
-    for (int i = 0; i < 40; ++i) accepted += port.sio_putch(1, 'A') == SIO_OK;
-    const auto carried =
-        (std::chrono::steady_clock::now() - start) / std::chrono::microseconds(36667);
-    EXPECT_LE(accepted, LinePacer::kAhead + 1 + carried);
-    EXPECT_EQ(port.sio_flush(1, FLUSH_BOTH), SIO_OK);
-    EXPECT_EQ(port.sio_putch(1, 'Z'), SIO_OK);  // the discarded output no longer counts
 }

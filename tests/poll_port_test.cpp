@@ -44,12 +44,3 @@ TEST(PollPort, DsrHoldsOnlyWithBrix) {
     PollPort(port, 1, true, s);
     EXPECT_EQ(s.lineHold, 1);
 }
-
-// The failures are the send engine's opening cases.
-TEST(OpenPort, Sequence) {
-    MemorySerialPort port;
-    EXPECT_EQ(openPort(port, SerialCodes{1, 12, 24, 2, 4}), OpenFailure::None);
-    EXPECT_EQ(port.calls,
-              (std::vector<MemorySerialPort::Call>{
-                  {"open", 1}, {"DTR", 1}, {"RTS", 1}, {"ioctl", 12, 30}, {"flowctrl", 0}}));
-}

