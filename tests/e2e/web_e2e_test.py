@@ -9,7 +9,6 @@ import json
 import os
 import socket
 import subprocess
-import sys
 import threading
 import time
 import unittest
@@ -245,7 +244,4 @@ def load_tests(loader, tests, pattern):
 
 
 if __name__ == "__main__":
-    while len(sys.argv) > 1 and sys.argv[1].startswith(("--server=", "--machine=")):
-        name, value = sys.argv.pop(1)[2:].split("=", 1)
-        setattr(server, name.upper(), value)
     unittest.main(verbosity=2)
