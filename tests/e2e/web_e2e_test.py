@@ -17,10 +17,9 @@ import server_e2e_test as server
 from linepeers import SimulatedMachine, free_tcp_port, listening
 
 
+# The server suite's shop with a [web] section and a token made by
+# ferobrixlan-server --make-token.
 class WebShop(server.Shop):
-    """The server suite's shop with a [web] section and a token made by
-    ferobrixlan-server --make-token."""
-
     def __init__(self, directory):
         super().__init__(directory)
         self.port = free_tcp_port()
@@ -42,8 +41,8 @@ class WebShop(server.Shop):
         self.wait_for(lambda: listening(self.port), 10, "the web side listening")
         return started
 
+    # (status, headers, body) of one request; token True: the right one.
     def http(self, method, path, body=None, token=True, headers=None):
-        """(status, headers, body) of one request; token True: the right one."""
         h = {"X-Requested-By": "ferobrixlan"} if method in ("PUT", "POST", "DELETE") else {}
         if token:
             h["Authorization"] = "Bearer " + (self.token if token is True else token)
@@ -57,8 +56,8 @@ class WebShop(server.Shop):
             connection.close()
 
 
+# The status of a request written by hand (headers too large for a client library).
 def raw_status(port, head, body=b""):
-    """The status of a request written by hand (headers too large for a client library)."""
     with socket.create_connection(("127.0.0.1", port), timeout=20) as s:
         s.sendall(head + body)
         return int(s.recv(4096).split(b" ", 2)[1])
@@ -175,13 +174,12 @@ class WebApiTest(unittest.TestCase):
         self.assertEqual(shop.outcomes("m1", "send"), [])
 
 
+# The server suite's eight machines, each byte still in place and the
+# small-buffer machine's DC3 obeyed within four characters (the lines paced
+# as the lines they stand for), while 64 web clients hold every connection
+# the web side takes: half never finish their request, half open the event
+# stream and never read it.
 class EightMachinesBesideSlowWebClients(server.ShopTest):
-    """The server suite's eight machines, each byte still in place and the
-    small-buffer machine's DC3 obeyed within four characters (the lines paced
-    as the lines they stand for), while 64 web clients hold every connection
-    the web side takes: half never finish their request, half open the event
-    stream and never read it."""
-
     def setUp(self):
         os.environ["FEROBRIXLAN_PACE_PTY"] = "1"
         super().setUp()
