@@ -73,15 +73,17 @@ class BrowserTest(unittest.TestCase):
         names = self.js("return [...document.querySelectorAll('.tile h2')].map(h => h.textContent)")
         self.assertEqual(sorted(names), sorted(["drill", "grinder", "mill", "lathe", HOSTILE]))
 
-        # The board follows a punch by itself: receiving while the machine
-        # punches, listening again once the program is stored.
-        program = server.iso_program(2001, 120)
+        # The board follows a punch by itself: the tile says receiving while
+        # the machine still punches (8 s of it), listening again once the
+        # program is stored.
+        program = server.iso_program(2001, 300)
         shop.machines["mill"] = SimulatedMachine(server.MACHINE, shop.path("mill"), "punch",
                                                  shop.put(program, "mill", "O2001.nc"), "--baud", 9600)
-        shop.wait_for(lambda: "receiving" in self.tile("mill"), 30, "the mill's tile receiving")
+        stored = shop.path("mill", "nc", "incoming", "O2001.nc")
+        shop.wait_for(lambda: "receiving" in self.tile("mill") or os.path.exists(stored), 30, "the punch")
+        self.assertFalse(os.path.exists(stored), "the board showed the punch only once it was over")
         if os.environ.get("FBX_WEB_SCREENSHOT"):
             b.save_screenshot(os.environ["FBX_WEB_SCREENSHOT"])
-        stored = shop.path("mill", "nc", "incoming", "O2001.nc")
         shop.wait_for(lambda: os.path.exists(stored) and "listening" in self.tile("mill"), 30, "listening again")
         self.assertEqual(shop.read("mill", "nc", "incoming", "O2001.nc"), program)
 
