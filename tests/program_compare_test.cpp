@@ -52,13 +52,12 @@ TEST(ProgramCompare, TheFirstChangedBlockIsNamedWithItsLine) {
         EXPECT_EQ(DescribeFirstChange(result), c.first) << c.punched;
         EXPECT_EQ(result.changes.size(), c.changes) << c.punched;
     }
-    const ProgramComparison last = ComparePrograms(
-        kOriginal, "%\nO1234 (FACE)\nG00 X1 Y0\nG01 X10. F100\nG01 Y12.\nM30\nM99\n%\n");
-    ASSERT_EQ(last.changes.size(), 2u);
-    EXPECT_EQ(last.changes[1].atA, 7);  // before the closing % of the original
-    EXPECT_EQ(last.changes[1].atB, 7);
-    ASSERT_EQ(last.changes[1].added.size(), 1u);
-    EXPECT_EQ(last.changes[1].added[0].text, "M99");
+    // The last row's second change: before the closing % of the original.
+    const ProgramComparison last = ComparePrograms(kOriginal, std::end(cases)[-1].punched);
+    EXPECT_EQ(last.changes.at(1).atA, 7);
+    EXPECT_EQ(last.changes.at(1).atB, 7);
+    ASSERT_EQ(last.changes.at(1).added.size(), 1u);
+    EXPECT_EQ(last.changes.at(1).added[0].text, "M99");
     EXPECT_EQ(ComparePrograms("G00\nG01", "G00\nG01\nG02").changes.at(0).atA, 3);
 }
 

@@ -13,8 +13,7 @@ endif()
 find_program(FBX_SERVER_PYTHON3 NAMES python3 PATHS /usr/bin NO_DEFAULT_PATH)
 if(TARGET ferobrixlan-server AND TARGET ferobrixlan-machine AND FBX_SERVER_PYTHON3)
     add_test(NAME server_e2e
-        COMMAND ${FBX_SERVER_PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/e2e/server_e2e_test.py
-                --server=$<TARGET_FILE:ferobrixlan-server>
-                --machine=$<TARGET_FILE:ferobrixlan-machine>)
-    set_tests_properties(server_e2e PROPERTIES TIMEOUT 300)
+        COMMAND ${FBX_SERVER_PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/e2e/server_e2e_test.py)
+    set_tests_properties(server_e2e PROPERTIES TIMEOUT 300 ENVIRONMENT
+        "FEROBRIXLAN_SERVER=$<TARGET_FILE:ferobrixlan-server>;FEROBRIXLAN_MACHINE=$<TARGET_FILE:ferobrixlan-machine>")
 endif()

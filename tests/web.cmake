@@ -11,10 +11,8 @@ endif()
 find_program(FBX_WEB_PYTHON3 NAMES python3 PATHS /usr/bin NO_DEFAULT_PATH)
 if(TARGET ferobrixlan-server AND TARGET ferobrixlan-machine AND FBX_WEB_PYTHON3)
     foreach(suite web_e2e web_browser)
-        add_test(NAME ${suite}
-            COMMAND ${FBX_WEB_PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/e2e/${suite}_test.py
-                    --server=$<TARGET_FILE:ferobrixlan-server>
-                    --machine=$<TARGET_FILE:ferobrixlan-machine>)
-        set_tests_properties(${suite} PROPERTIES TIMEOUT 300)
+        add_test(NAME ${suite} COMMAND ${FBX_WEB_PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/e2e/${suite}_test.py)
+        set_tests_properties(${suite} PROPERTIES TIMEOUT 300 ENVIRONMENT
+            "FEROBRIXLAN_SERVER=$<TARGET_FILE:ferobrixlan-server>;FEROBRIXLAN_MACHINE=$<TARGET_FILE:ferobrixlan-machine>")
     endforeach()
 endif()

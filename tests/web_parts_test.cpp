@@ -46,22 +46,25 @@ std::vector<std::string> files(const JournalPage& page) {
     return out;
 }
 
-TEST(JournalReader, PagesGoBackFromTheNewestThroughEveryRecordOnce) {
+// A torn last line (a crash) and an overlong one are passed over.
+TEST(JournalReader, PagesGoBackFromTheNewestThroughEveryWholeRecordOnce) {
     TempDir dir;
-    const std::string path = writeJournal(dir, 1000);
-    std::vector<std::string> seen;
+    const std::string path = writeJournal(dir, 1000, 3 << 20);
+    {
+        std::ofstream out(path, std::ios::app);
+        out << "{\"time\":\"2025-01-01T00:00:00Z\",\"machine\":\"m1\",\"fi";
+    }
+    std::vector<std::string> seen, expected;
     std::int64_t before = -1;
-    int pages = 0;
     do {
-        const JournalPage page = readJournalPage(path, {}, before, 64, 1 << 20);
+        const JournalPage page = readJournalPage(path, {}, before, 64);
         const auto names = files(page);
         seen.insert(seen.end(), names.begin(), names.end());
         before = page.before;
-        ++pages;
     } while (before >= 0);
-    ASSERT_EQ(seen.size(), 1000u);
-    for (int i = 0; i < 1000; ++i) EXPECT_EQ(seen[i], "O" + std::to_string(999 - i) + ".nc");
-    EXPECT_EQ(pages, 16);
+    for (int i = 999; i >= 0; --i)
+        if (i != 7) expected.push_back("O" + std::to_string(i) + ".nc");
+    EXPECT_EQ(seen, expected);
 
     const JournalPage filtered = readJournalPage(path, {"m1", "send", "stored", "o1"}, -1, 3);
     EXPECT_EQ(files(filtered), (std::vector<std::string>{"O199.nc", "O193.nc", "O187.nc"}));
@@ -79,19 +82,6 @@ TEST(JournalReader, TheFirstPageOfAHugeJournalNeedsOnlyItsEnd) {
     const JournalPage none = readJournalPage(path, {"nobody", "", "", ""}, -1, 50, 64 * 1024);
     EXPECT_TRUE(none.records.empty());
     EXPECT_GT(none.before, 0);
-}
-
-TEST(JournalReader, TornAndOverlongLinesArePassedOver) {
-    TempDir dir;
-    const std::string path = writeJournal(dir, 10, 3 << 20);
-    {
-        std::ofstream out(path, std::ios::app);
-        out << "{\"time\":\"2025-01-01T00:00:00Z\",\"machine\":\"m1\",\"fi";  // torn by a crash
-    }
-    const JournalPage page = readJournalPage(path, {}, -1, 100);
-    EXPECT_EQ(files(page), (std::vector<std::string>{"O9.nc", "O8.nc", "O6.nc", "O5.nc", "O4.nc",
-                                                     "O3.nc", "O2.nc", "O1.nc", "O0.nc"}));
-    EXPECT_EQ(page.before, -1);
 }
 
 // Over HTTP: names, links out of the folder, the previous version kept.

@@ -343,7 +343,4 @@ class ShopTest(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    while len(sys.argv) > 1 and sys.argv[1].startswith(("--server=", "--machine=")):
-        name, value = sys.argv.pop(1)[2:].split("=", 1)
-        globals()[name.upper()] = value
     unittest.main(verbosity=2)

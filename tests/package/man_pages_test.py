@@ -1,6 +1,6 @@
-"""The manual pages as man shows them: free of formatting warnings, and each
-program's page names exactly the options its --help names; every key that
-shop.ini(5) documents is one the service knows."""
+# The manual pages as man shows them: free of formatting warnings, and each
+# program's page names exactly the options its --help names; every key that
+# shop.ini(5) documents is one the service knows.
 
 import os
 import re
@@ -15,8 +15,8 @@ SERVER = ""
 OPTION = re.compile(r"(?<![\w-])--?[A-Za-z][\w-]*")
 
 
+# The page as man prints it, on lines wide enough never to break a word.
 def rendered(page):
-    """The page as man prints it, on lines wide enough never to break a word."""
     result = subprocess.run(["man", "--warnings", "-l", os.path.join(MAN_DIR, page)],
                             capture_output=True, text=True, env=dict(os.environ, MANWIDTH="400"))
     return result.stdout, result.stderr
