@@ -32,7 +32,7 @@ struct MachineConfig {
     int stopBits = 2;
     std::string handshake = "Soft";  // "Soft" or "Brix"
     TapeCode code = TapeCode::Iso;
-    std::array<std::string, 7> rules;  // processing strings, rule1..rule7
+    std::array<std::string, 7> rules{};  // processing strings, rule1..rule7
     std::string folder;    // its programs, absolute
     std::string incoming;  // where punched programs are stored, absolute
     ReceiveMode receive = ReceiveMode::Marks;
