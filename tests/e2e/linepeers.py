@@ -13,7 +13,6 @@ import pathlib
 import select
 import shutil
 import socket
-import struct
 import subprocess
 import sys
 import tempfile
@@ -32,12 +31,10 @@ DEFAULTS = ["", "", "ON", "ON", "OFF", "1", "9600", "7", "2", "e", "Soft", "ISO"
 FIELDS = {"baudRate": 6, "dataBits": 7, "stopBits": 8, "parity": 9, "handshake": 10, "mode": 20}
 
 
-def program(lines, width=24):
+def program(lines):
     # A part program between two "%" marks, CR LF line ends.
-    text = "%\r\nO1234\r\n"
-    for i in range(lines):
-        text += ("N%d G01 X%d.%03d Y-%d" % (i, i % 500, i % 1000, i % 77)).ljust(width) + "\r\n"
-    return (text + "M30\r\n%\r\n").encode()
+    blocks = ("N%d G01 X%d.%03d Y-%d" % (i, i % 500, i % 1000, i % 77) for i in range(lines))
+    return ("%\r\nO1234\r\n" + "".join(b.ljust(24) + "\r\n" for b in blocks) + "M30\r\n%\r\n").encode()
 
 
 def every_byte_punch(lines):
@@ -54,8 +51,7 @@ def write_config(directory, **values):
     for name, value in values.items():
         fields[FIELDS[name]] = str(value)
     line = ",".join('"%s"' % v for v in fields) + "\r\n"
-    with open(os.path.join(directory, "ferobrixlan.cfg"), "wb") as f:
-        f.write(line.encode("latin-1"))
+    pathlib.Path(directory, "ferobrixlan.cfg").write_bytes(line.encode("latin-1"))
 
 
 def until(condition, timeout, step=0.02):
@@ -84,18 +80,15 @@ def program_paths(argv, **defaults):
     # Takes the leading --NAME=PATH options of a suite (--cli=, --machine=)
     # off argv; returns defaults with the paths given.
     paths = dict(defaults)
-    while len(argv) > 1 and argv[1].startswith("--") and "=" in argv[1] \
-            and argv[1][2:].split("=", 1)[0] in defaults:
-        name, value = argv.pop(1)[2:].split("=", 1)
+    while len(argv) > 1 and argv[1].startswith("--") and argv[1][2:].partition("=")[0] in defaults:
+        name, _, value = argv.pop(1)[2:].partition("=")
         paths[name] = value
     return paths
 
 
-# The programs under test: the environment's, or --cli=, --machine= and
+# The programs under test: those on the PATH, or --cli=, --machine= and
 # --build= on the suite's command line (main() takes them).
-PATHS = {"cli": os.environ.get("FEROBRIXLAN_CLI", "ferobrixlan-cli"),
-         "machine": os.environ.get("FEROBRIXLAN_MACHINE", "ferobrixlan-machine"),
-         "build": os.environ.get("FEROBRIXLAN_BUILD", "build")}
+PATHS = {"cli": "ferobrixlan-cli", "machine": "ferobrixlan-machine", "build": "build"}
 
 
 def main():
@@ -126,10 +119,8 @@ class Scratch(unittest.TestCase):
 
     def read(self, name):
         # The file's bytes; None where there is no such file.
-        try:
-            return pathlib.Path(self.path(name)).read_bytes()
-        except FileNotFoundError:
-            return None
+        path = pathlib.Path(self.path(name))
+        return path.read_bytes() if path.exists() else None
 
 
 class LineEnd:
@@ -184,11 +175,8 @@ class LineEnd:
     def read_until(self, predicate, timeout=60):
         # Reads until predicate(received) holds (True), the line goes or the
         # time is up.
-        deadline = time.monotonic() + timeout
-        while not predicate(self.received):
-            if time.monotonic() > deadline or self.read() is None:
-                return predicate(self.received)
-        return True
+        until(lambda: predicate(self.received) or self.read() is None, timeout, 0)
+        return predicate(self.received)
 
     def read_until_quiet(self, quiet=0.3):
         # Reads what the line holds until nothing more comes for a while.
@@ -255,14 +243,13 @@ class Cli:
         for raw in self.process.stderr:
             self.lines.append((time.monotonic(), raw.decode("utf-8", "replace").rstrip("\n")))
 
-    def wait_line(self, text, timeout=30):
+    def wait_for(self, text, timeout=30):
         # The arrival time of the first line holding text, or None.
         found = lambda: next((at for at, line in list(self.lines) if text in line), None)
         until(lambda: found() is not None or not self._reader.is_alive(), timeout)
         return found()
 
-    def wait_for(self, text, timeout=30):
-        return self.wait_line(text, timeout) is not None
+    wait_line = wait_for
 
     def stderr(self):
         return "\n".join(line for _, line in list(self.lines))
@@ -279,8 +266,7 @@ class Cli:
     def kill(self):
         # Ends the program if it still runs; the end of the test's use of it.
         self.process.kill()
-        self.process.wait()
-        self._reader.join(5)
+        self.wait()
         self.process.stdin.close()
         self.process.stderr.close()
 
@@ -307,8 +293,7 @@ class SocatPair:
 
 def free_tcp_port():
     # A loopback TCP port nobody listens on now.
-    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
-        s.bind(("127.0.0.1", 0))
+    with socket.create_server(("127.0.0.1", 0)) as s:
         return s.getsockname()[1]
 
 
@@ -329,19 +314,17 @@ class Ser2net:
     def __init__(self, device, directory, line="19200n81"):
         self.ports = {"rfc2217": free_tcp_port(), "tcp": free_tcp_port()}
         config = os.path.join(directory, "ser2net.yaml")
-        with open(config, "w") as f:
-            for name, accepter in (("rfc2217", "telnet(rfc2217),tcp"), ("tcp", "tcp")):
-                f.write("connection: &%s\n  accepter: %s,127.0.0.1,%d\n"
-                        "  connector: serialdev,%s,%s,local\n"
-                        "  options:\n    chardelay: false\n    kickolduser: true\n"
-                        % (name, accepter, self.ports[name], device, line))
+        pathlib.Path(config).write_text("".join(
+            "connection: &%s\n  accepter: %s,127.0.0.1,%d\n  connector: serialdev,%s,%s,local\n"
+            "  options:\n    chardelay: false\n    kickolduser: true\n"
+            % (name, accepter, self.ports[name], device, line)
+            for name, accepter in (("rfc2217", "telnet(rfc2217),tcp"), ("tcp", "tcp"))))
         self.log = tempfile.TemporaryFile()
         self.process = subprocess.Popen(
             ["ser2net", "-n", "-u", "-c", config, "-P", os.path.join(directory, "ser2net.pid")],
             stdin=subprocess.DEVNULL, stdout=self.log, stderr=subprocess.STDOUT)
         ready = lambda: all(listening(port) for port in self.ports.values())
-        until(lambda: self.process.poll() is not None or ready(), 30)
-        if self.process.poll() is not None or not ready():
+        if not until(lambda: ready() or self.process.poll() is not None, 30) or not ready():
             self.log.seek(0)
             raise RuntimeError("ser2net did not start: " + self.log.read().decode())
 
@@ -356,7 +339,21 @@ class Ser2net:
         self.log.close()
 
 
-class Rfc2217Peer(threading.Thread):
+class Worker(threading.Thread):
+    # A thread that starts as it is made (its fields set before) and runs
+    # until stop().
+
+    def __init__(self):
+        threading.Thread.__init__(self, daemon=True)
+        self.stopped = False
+        self.start()
+
+    def stop(self):
+        self.stopped = True
+        self.join(5)
+
+
+class Rfc2217Peer(Worker):
     # pyserial's RFC 2217 PortManager serving one device, from a thread: it
     # listens on loopback, and for each connection opens the device, applies
     # the line settings the client asks for and moves bytes both ways until
@@ -364,14 +361,10 @@ class Rfc2217Peer(threading.Thread):
     # reports is CTS, DSR and CD on; DTR and RTS requests are taken and ignored.
 
     def __init__(self, device):
-        threading.Thread.__init__(self, daemon=True)
         self.device = device
         self.listener = socket.create_server(("127.0.0.1", 0))
-        self.stopped = False
-        self.start()
-
-    def url(self):
-        return "rfc2217://127.0.0.1:%d" % self.listener.getsockname()[1]
+        self.url = "rfc2217://127.0.0.1:%d" % self.listener.getsockname()[1]
+        Worker.__init__(self)
 
     def run(self):
         import serial.rfc2217  # python3-serial
@@ -403,22 +396,19 @@ class Rfc2217Peer(threading.Thread):
                 pass  # the line went away (pyserial's errors are OSErrors too)
 
     def stop(self):
-        self.stopped = True
-        self.join(5)
+        Worker.stop(self)
         self.listener.close()
 
 
-class FileWatch(threading.Thread):
+class FileWatch(Worker):
     # Watches a file grow, every millisecond or two, from a thread: when it
     # reached a size. For a machine's --out file, that is when the machine had
     # each byte.
 
     def __init__(self, path):
-        threading.Thread.__init__(self, daemon=True)
         self.path = path
         self.sizes = [(time.monotonic(), 0)]  # (time, size) at each change
-        self.stopped = False
-        self.start()
+        Worker.__init__(self)
 
     def run(self):
         while not self.stopped:
@@ -433,39 +423,25 @@ class FileWatch(threading.Thread):
         until(lambda: found() is not None, timeout, 0.01)
         return found()
 
-    def stop(self):
-        self.stopped = True
-        self.join(5)
 
-
-class LineMachine(LineEnd, threading.Thread):
+class LineMachine(LineEnd, Worker):
     # A machine at the far end of a line, played from a thread that starts at
     # once: it takes what the PC sends, holding the line with DC3 after every
-    # dc3_every bytes for held_seconds (counting what still arrives, the
-    # overrun) before DC1; given to_punch, it punches that, obeying the PC's
-    # DC3 and DC1. With pause_at it stops reading at that count for
-    # pause_seconds instead. write_fd is where its own bytes go when that is
-    # not the line it reads.
+    # dc3_every bytes for 0.3 s (counting what still arrives, the overrun)
+    # before DC1; given to_punch, it punches that, obeying the PC's DC3 and
+    # DC1.
 
-    def __init__(self, path, baud=None, dc3_every=None, held_seconds=0.3, pause_at=None,
-                 pause_seconds=0, write_fd=None):
+    def __init__(self, path, baud=None, dc3_every=None):
         LineEnd.__init__(self, path, baud)
-        threading.Thread.__init__(self, daemon=True)
-        self.write_fd = self.fd if write_fd is None else write_fd
-        self.dc3_every, self.held_seconds = dc3_every, held_seconds
-        self.pause_at, self.pause_seconds = pause_at, pause_seconds
+        self.dc3_every = dc3_every
         self.overruns = []
         self.to_punch = None
-        self.stopped = False
-        self.start()
+        Worker.__init__(self)
 
     def run(self):
         held_until = None
         next_hold = self.dc3_every or float("inf")
         while not self.stopped:
-            if self.pause_at is not None and len(self.received) >= self.pause_at:
-                self.pause_at = None
-                time.sleep(self.pause_seconds)
             punching = self.to_punch
             before = len(self.received)
             if self.read(0.01) is None:
@@ -474,22 +450,18 @@ class LineMachine(LineEnd, threading.Thread):
                 del self.received[before:]
             elif held_until is not None:
                 self.overruns[-1] += len(self.received) - before
-            now = time.monotonic()
             if punching is None and held_until is None and len(self.received) >= next_hold:
-                os.write(self.write_fd, DC3)
+                os.write(self.fd, DC3)
                 self.overruns.append(0)
-                held_until, next_hold = now + self.held_seconds, next_hold + self.dc3_every
-            elif held_until is not None and now >= held_until:
-                os.write(self.write_fd, DC1)
+                held_until, next_hold = time.monotonic() + 0.3, next_hold + self.dc3_every
+            elif held_until is not None and time.monotonic() >= held_until:
+                os.write(self.fd, DC1)
                 held_until = None
             if punching and not self.held:
-                self.to_punch = punching[os.write(self.write_fd, punching[:16]):]  # 16 a turn
+                self.to_punch = punching[os.write(self.fd, punching[:16]):]  # 16 a turn
 
     def stop(self):
-        self.stopped = True
-        self.join(5)
-        if self.write_fd != self.fd:
-            os.close(self.write_fd)
+        Worker.stop(self)
         self.close()
 
     def set_dtr(self, on):
@@ -497,16 +469,7 @@ class LineMachine(LineEnd, threading.Thread):
         # where the port has no modem lines (a pseudo-terminal).
         try:
             fcntl.ioctl(self.fd, termios.TIOCMBIS if on else termios.TIOCMBIC,
-                        struct.pack("I", termios.TIOCM_DTR))
+                        termios.TIOCM_DTR.to_bytes(4, sys.byteorder))
             return True
         except OSError:
             return False
-
-    @staticmethod
-    def on_pipes(path, **pause):
-        # The far end of QEMU's pipe chardev: PATH.out carries what the guest
-        # sends, shrunk to 4 KB so that a pause soon stops the UART; PATH.in
-        # what it receives.
-        machine = LineMachine(path + ".out", write_fd=os.open(path + ".in", os.O_WRONLY), **pause)
-        fcntl.fcntl(machine.fd, fcntl.F_SETPIPE_SZ, 4096)
-        return machine
