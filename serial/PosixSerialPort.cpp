@@ -1,10 +1,5 @@
 #include "PosixSerialPort.h"
 
-#include <cerrno>
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -13,6 +8,11 @@
 #include <sys/sysmacros.h>
 #include <time.h>
 #include <unistd.h>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 namespace fbx {
 

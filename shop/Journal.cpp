@@ -1,11 +1,11 @@
 #include "Journal.h"
 
-#include <cerrno>
-#include <cmath>
-#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
 
 namespace fbx::shop {
 
@@ -115,7 +115,9 @@ Status Journal::append(const JournalRecord& record) {
     return writeWaiting();
 }
 
-Status Journal::retry() { return m_waiting.empty() ? Status::ok() : writeWaiting(); }
+Status Journal::retry() {
+    return m_waiting.empty() ? Status::ok() : writeWaiting();
+}
 
 std::string Journal::failure() const {
     if (m_waiting.empty() && m_dropped == 0) return {};
@@ -179,15 +181,18 @@ Status Journal::endTornLine(bool& repaired) {
     repaired = false;
     if (m_path.empty()) return Status::ok();
     const int fd = ::open(m_path.c_str(), O_RDWR | O_APPEND | O_CLOEXEC);
-    if (fd < 0) return errno == ENOENT ? Status::ok() : Status::fileError(describeErrno(m_path, errno));
+    if (fd < 0)
+        return errno == ENOENT ? Status::ok() : Status::fileError(describeErrno(m_path, errno));
     struct stat st {};
     char last = '\n';
     int err = 0;
     if (::fstat(fd, &st) != 0 || (st.st_size > 0 && ::pread(fd, &last, 1, st.st_size - 1) != 1))
         err = errno;
     if (err == 0 && last != '\n') {
-        if (::write(fd, "\n", 1) == 1 && ::fdatasync(fd) == 0) repaired = true;
-        else err = errno;
+        if (::write(fd, "\n", 1) == 1 && ::fdatasync(fd) == 0)
+            repaired = true;
+        else
+            err = errno;
     }
     ::close(fd);
     return err ? Status::fileError(describeErrno(m_path, err)) : Status::ok();

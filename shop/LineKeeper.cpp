@@ -106,8 +106,8 @@ void LineKeeper::updateHold() {
 }
 
 std::int64_t LineKeeper::arrivalMs(std::size_t index) const {
-    const std::int64_t at = m_readTotal - static_cast<std::int64_t>(held().size()) +
-                            static_cast<std::int64_t>(index);
+    const std::int64_t at =
+        m_readTotal - static_cast<std::int64_t>(held().size()) + static_cast<std::int64_t>(index);
     for (const Arrival& a : m_arrivals) {
         if (at < a.end) return a.ms;
     }

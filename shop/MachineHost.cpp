@@ -1,10 +1,10 @@
 #include "MachineHost.h"
 
-#include <algorithm>
 #include <fcntl.h>
-#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
+#include <filesystem>
 
 #include "ConfigFile.h"
 #include "Crc32.h"
@@ -500,7 +500,8 @@ void MachineHost::storeReception(const std::string& text, bool complete, Journal
         // Nothing received is dropped: the text goes where it can be found.
         std::string error;
         const std::string rescued =
-            ReceivedFile((fs::path(m_config.incoming) / (base + suffix)).string()).rescue(text, error);
+            ReceivedFile((fs::path(m_config.incoming) / (base + suffix)).string())
+                .rescue(text, error);
         r.outcome = "failed";
         if (!rescued.empty()) {
             std::error_code ec;
@@ -558,8 +559,8 @@ void MachineHost::keepFailedReception(const std::string& said, JournalRecord r) 
             continue;
         }
         r.parts.push_back(part);
-        where += (where.empty() ? "" : ", then ") + path + " (" + std::to_string(part.bytes) +
-                 " bytes)";
+        where +=
+            (where.empty() ? "" : ", then ") + path + " (" + std::to_string(part.bytes) + " bytes)";
     }
     if (!r.parts.empty()) r.file = r.parts[0].file;
     r.detail = said + (where.empty() ? "; nothing of it could be kept"

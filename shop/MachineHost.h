@@ -148,7 +148,7 @@ private:
     bool m_eia = false;  // tape code of the current or last program
     bool m_everOpen = false;
     bool m_lossJournaled = false;
-    std::string m_lineReason;         // why the line is not open, as last journaled
+    std::string m_lineReason;  // why the line is not open, as last journaled
     std::time_t m_lineReasonSince = 0;
     std::string m_receivingPath;
     std::int64_t m_retryAt = 0;

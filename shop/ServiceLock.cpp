@@ -1,10 +1,10 @@
 #include "ServiceLock.h"
 
-#include <cerrno>
 #include <fcntl.h>
-#include <string>
 #include <sys/file.h>
 #include <unistd.h>
+#include <cerrno>
+#include <string>
 
 namespace fbx::shop {
 
@@ -22,7 +22,8 @@ Status ServiceLock::acquire(const std::string& path) {
         ::close(fd);
         if (err != EWOULDBLOCK) return Status::fileError(describeErrno(path, err));
         std::string holder(pid, n > 0 ? static_cast<size_t>(n) : 0);
-        while (!holder.empty() && (holder.back() == '\n' || holder.back() == ' ')) holder.pop_back();
+        while (!holder.empty() && (holder.back() == '\n' || holder.back() == ' '))
+            holder.pop_back();
         return Status::refused("another ferobrixlan-server" +
                                (holder.empty() ? std::string() : " (pid " + holder + ")") +
                                " runs with " + path);

@@ -182,40 +182,51 @@ void readMachine(const std::string& name, const std::vector<Entry>& entries,
         }
         long number = 0;
         if (e.key == "port") {
-            if (std::string why = linePortProblem(v); !why.empty()) reader.problem(e.key, why, e.line);
+            if (std::string why = linePortProblem(v); !why.empty())
+                reader.problem(e.key, why, e.line);
             m.port = v;
         } else if (e.key == "baud") {
             static const std::set<long> rates{300, 600, 1200, 2400, 4800, 9600, 19200, 38400};
             if (wholeNumber(v, 1, 1000000, number) && rates.count(number))
                 m.baud = static_cast<int>(number);
             else
-                reader.problem(e.key, "'" + v + "' is not one of 300, 600, 1200, 2400, 4800, "
-                                                "9600, 19200, 38400", e.line);
+                reader.problem(e.key,
+                               "'" + v +
+                                   "' is not one of 300, 600, 1200, 2400, 4800, "
+                                   "9600, 19200, 38400",
+                               e.line);
         } else if (e.key == "databits") {
             if (v == "7" || v == "8") m.dataBits = v[0] - '0';
-            else reader.problem(e.key, "'" + v + "' is not 7 or 8", e.line);
+            else
+                reader.problem(e.key, "'" + v + "' is not 7 or 8", e.line);
         } else if (e.key == "parity") {
             const std::string p = lower(v);
             if (p == "n" || p == "e" || p == "o") m.parity = p[0];
-            else reader.problem(e.key, "'" + v + "' is not n, e or o", e.line);
+            else
+                reader.problem(e.key, "'" + v + "' is not n, e or o", e.line);
         } else if (e.key == "stopbits") {
             if (v == "1" || v == "2") m.stopBits = v[0] - '0';
-            else reader.problem(e.key, "'" + v + "' is not 1 or 2", e.line);
+            else
+                reader.problem(e.key, "'" + v + "' is not 1 or 2", e.line);
         } else if (e.key == "handshake") {
             const std::string h = lower(v);
             if (h == "soft") m.handshake = "Soft";
             else if (h == "brix") m.handshake = "Brix";
-            else reader.problem(e.key, "'" + v + "' is not Soft or Brix", e.line);
+            else
+                reader.problem(e.key, "'" + v + "' is not Soft or Brix", e.line);
         } else if (e.key == "code") {
             const std::string c = lower(v);
             if (c == "iso") m.code = TapeCode::Iso;
             else if (c == "eia") m.code = TapeCode::Eia;
             else if (c == "auto") m.code = TapeCode::Auto;
-            else reader.problem(e.key, "'" + v + "' is not ISO, EIA or auto", e.line);
+            else
+                reader.problem(e.key, "'" + v + "' is not ISO, EIA or auto", e.line);
         } else if (e.key.size() == 5 && e.key.rfind("rule", 0) == 0 && e.key[4] >= '1' &&
                    e.key[4] <= '7') {
             if (acceptableRule(v)) m.rules[static_cast<size_t>(e.key[4] - '1')] = v;
-            else reader.problem(e.key, "a processing string has six brackets, [XX][N][xx xx ...]", e.line);
+            else
+                reader.problem(e.key, "a processing string has six brackets, [XX][N][xx xx ...]",
+                               e.line);
         } else if (e.key == "folder") {
             m.folder = absolute(v, baseDir);
         } else if (e.key == "incoming") {
@@ -225,10 +236,12 @@ void readMachine(const std::string& name, const std::vector<Entry>& entries,
             const std::string r = lower(v);
             if (r == "marks") m.receive = ReceiveMode::Marks;
             else if (r == "continuous") m.receive = ReceiveMode::Continuous;
-            else reader.problem(e.key, "'" + v + "' is not marks or continuous", e.line);
+            else
+                reader.problem(e.key, "'" + v + "' is not marks or continuous", e.line);
         } else if (e.key == "idle") {
             if (!seconds(v, m.idleSeconds))
-                reader.problem(e.key, "'" + v + "' is not a number of seconds from 0.5 to 3600", e.line);
+                reader.problem(e.key, "'" + v + "' is not a number of seconds from 0.5 to 3600",
+                               e.line);
         } else if (e.key == "request") {
             if (std::string why = RequestMatcher::check(v); !why.empty())
                 reader.problem(e.key, why, e.line);
@@ -254,17 +267,19 @@ void readMachine(const std::string& name, const std::vector<Entry>& entries,
         auto [owner, fresh] = portOwners.emplace(m.port, name);
         if (!fresh) reader.problem("port", m.port + " is the line of [" + owner->second + "] already");
     }
-    if (reader.failed() || broken) config.refused.push_back(name);
+    if (reader.failed() || broken)
+        config.refused.push_back(name);
     else config.machines.push_back(std::move(m));
 }
 
-void readService(const std::vector<Entry>& entries, const std::string& baseDir,
-                 ShopConfig& config, int headerLine) {
+void readService(const std::vector<Entry>& entries, const std::string& baseDir, ShopConfig& config,
+                 int headerLine) {
     SectionReader reader(config, kServiceSection, headerLine);
     for (const Entry& e : entries) {
         if (e.key == "journal" && !e.value.empty()) config.service.journal = absolute(e.value, baseDir);
         else if (e.key == "state" && !e.value.empty()) config.service.stateFile = absolute(e.value, baseDir);
-        else reader.problem(e.key, e.value.empty() ? "empty" : "unknown key", e.line);
+        else
+            reader.problem(e.key, e.value.empty() ? "empty" : "unknown key", e.line);
     }
 }
 
@@ -303,13 +318,14 @@ ShopConfig parseShopConfig(std::string_view text, const std::string& baseDir,
     std::set<std::string> broken;
     for (const Row& row : rows) {
         if (row.kind == Row::Kind::Broken) {
-            config.problems.push_back({row.section, "",
-                                       "line " + std::to_string(row.line) +
-                                           " is neither [section] nor key = value",
-                                       row.line});
+            config.problems.push_back(
+                {row.section, "",
+                 "line " + std::to_string(row.line) + " is neither [section] nor key = value",
+                 row.line});
             if (!row.section.empty() && lower(row.section) != kServiceSection)
                 broken.insert(row.section);
-        } else if (row.kind == Row::Kind::Section && !headers.emplace(row.section, row.line).second) {
+        } else if (row.kind == Row::Kind::Section &&
+                   !headers.emplace(row.section, row.line).second) {
             config.problems.push_back({row.section, "",
                                        "given twice, on line " +
                                            std::to_string(headers[row.section]) + " and line " +
@@ -321,7 +337,8 @@ ShopConfig parseShopConfig(std::string_view text, const std::string& baseDir,
     size_t next = 0;
     for (Entry& e : entries) {
         for (size_t i = next; i < rows.size(); ++i) {
-            if (rows[i].kind == Row::Kind::Key && rows[i].section == e.section && rows[i].key == e.key) {
+            if (rows[i].kind == Row::Kind::Key && rows[i].section == e.section &&
+                rows[i].key == e.key) {
                 e.line = rows[i].line;
                 next = i + 1;
                 config.lines.emplace(e.section + "\n" + e.key, e.line);
@@ -413,7 +430,8 @@ std::string resolvedEndpoint(const DeviceName& device) {
     addrinfo hints{};
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
-    if (getaddrinfo(device.host.c_str(), std::to_string(device.tcpPort).c_str(), &hints, &found) != 0)
+    if (getaddrinfo(device.host.c_str(), std::to_string(device.tcpPort).c_str(), &hints, &found) !=
+        0)
         return {};
     char host[NI_MAXHOST] = "", port[NI_MAXSERV] = "";
     getnameinfo(found->ai_addr, found->ai_addrlen, host, sizeof host, port, sizeof port,
@@ -427,7 +445,9 @@ std::string resolvedEndpoint(const DeviceName& device) {
 void checkShopEnvironment(ShopConfig& config) {
     using Kind = ConfigProblem::Kind;
     auto add = [&](const std::string& section, const std::string& key, const std::string& message,
-                   Kind kind) { config.problems.push_back({section, key, message, 0, kind}); };
+                   Kind kind) {
+        config.problems.push_back({section, key, message, 0, kind});
+    };
     if (std::string why = fileNotWritable(config.service.journal); !why.empty())
         add(kServiceSection, "journal", "the journal cannot be written: " + why, Kind::Unusable);
     if (std::string why = fileNotWritable(config.service.stateFile); !why.empty())
@@ -471,7 +491,8 @@ void checkShopEnvironment(ShopConfig& config) {
 }
 
 std::string reloadProblem(const ShopConfig& config) {
-    if (!config.readable) return config.problems.empty() ? "unreadable" : describe(config.problems[0]);
+    if (!config.readable)
+        return config.problems.empty() ? "unreadable" : describe(config.problems[0]);
     for (const ConfigProblem& p : config.problems) {
         if (p.kind == ConfigProblem::Kind::Error) return describe(p);
     }

@@ -113,8 +113,8 @@ StepResult ReceiveEngine::doStep() {
         if (pendingDue(now)) appendPending();
         result.watchPort = true;
         if (!m_pendingText.empty())
-            result.waitMs = static_cast<int>(std::clamp<std::int64_t>(
-                m_pendingSinceMs + kQuietWriteMs - now, 1, result.waitMs));
+            result.waitMs = static_cast<int>(
+                std::clamp<std::int64_t>(m_pendingSinceMs + kQuietWriteMs - now, 1, result.waitMs));
         return result;
     }
     m_lastDataMs = now;

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <array>
-#include <utility>
 #include <cstdarg>
+#include <utility>
 
 namespace fbx::machine {
 

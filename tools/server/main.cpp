@@ -52,9 +52,12 @@ constexpr std::int64_t kStopWithinMs = 10000;
 
 const char* kindText(ConfigProblem::Kind kind) {
     switch (kind) {
-        case ConfigProblem::Kind::Error: return "";
-        case ConfigProblem::Kind::Unusable: return "cannot work: ";
-        case ConfigProblem::Kind::Warning: return "warning: ";
+        case ConfigProblem::Kind::Error:
+            return "";
+        case ConfigProblem::Kind::Unusable:
+            return "cannot work: ";
+        case ConfigProblem::Kind::Warning:
+            return "warning: ";
     }
     return "";
 }
@@ -63,8 +66,9 @@ void report(const ShopConfig& config) {
     for (const ConfigProblem& p : config.problems) {
         const bool machine =
             !p.section.empty() && p.section != "service" && p.section != web::kWebSection;
-        std::fprintf(stderr, "ferobrixlan-server: %s%s%s\n", kindText(p.kind), describe(p).c_str(),
-                     machine && p.kind == ConfigProblem::Kind::Error ? " (machine not started)" : "");
+        std::fprintf(
+            stderr, "ferobrixlan-server: %s%s%s\n", kindText(p.kind), describe(p).c_str(),
+            machine && p.kind == ConfigProblem::Kind::Error ? " (machine not started)" : "");
     }
 }
 
@@ -155,7 +159,8 @@ int check(const std::string& configPath) {
     if (config.readable) checkShopEnvironment(config);
     report(config);
     bool fit = config.readable;
-    for (const ConfigProblem& p : config.problems) fit = fit && p.kind == ConfigProblem::Kind::Warning;
+    for (const ConfigProblem& p : config.problems)
+        fit = fit && p.kind == ConfigProblem::Kind::Warning;
     for (const MachineConfig& m : config.machines) {
         bool warned = false, unfit = false;
         for (const ConfigProblem& p : config.problems) {
@@ -271,7 +276,8 @@ int run(const std::string& configPath) {
                 // Only a file that reads whole, without errors, is taken.
                 if (std::string why = reloadProblem(fresh); !why.empty()) {
                     reloadRefused = why;
-                    std::fprintf(stderr, "ferobrixlan-server: keeping the running configuration: %s\n",
+                    std::fprintf(stderr,
+                                 "ferobrixlan-server: keeping the running configuration: %s\n",
                                  why.c_str());
                     journalService(journal, "reload refused", configPath,
                                    why + "; the running configuration stays");
