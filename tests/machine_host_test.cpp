@@ -1,19 +1,28 @@
-// One machine of the shop, hosted on an in-memory line: what it punches is
-// stored as soon as it ends, nothing read is lost whatever ends the line, what
-// it asks for is answered, and a lost line comes back.
+// The machines of the shop, each hosted on an in-memory line that is kept
+// while engines come and go on it: what one punches is stored as soon as it
+// ends, nothing read is lost whatever ends the line, what it asks for is
+// answered, and a lost line comes back. A reload of the shop's configuration:
+// a changed machine finishes its transfer first and keeps its line, a removed
+// one lets its line go, a new one opens its own, an unchanged one is untouched.
 
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
 #include <csignal>
 #include <filesystem>
+#include <map>
 #include <tuple>
 
 #include "ConfigFile.h"
 #include "EiaCodes.h"
+#include "LineKeeper.h"
 #include "MachineHost.h"
 #include "MemorySerialPort.h"
 #include "PollPort.h"
+#include "ReceiveEngine.h"
+#include "ReceivedFile.h"
+#include "RecordingView.h"
+#include "Shop.h"
 #include "TempDir.h"
 
 namespace fbx::shop {
@@ -52,20 +61,29 @@ std::string program(int number, int lines = 3) {
     return text + "M30\r\n%";
 }
 
+// A machine on the line /dev/NAME whose folder (made under dir) holds its
+// programs and, in incoming/, what it punches.
+MachineConfig machineIn(const test::TempDir& dir, const std::string& name,
+                        const std::string& folder) {
+    fs::create_directories(dir.file(folder));
+    MachineConfig m;
+    m.name = name;
+    m.port = "/dev/" + name;
+    m.folder = dir.file(folder);
+    m.incoming = dir.file(folder + "/incoming");
+    m.request = kDefaultRequest;
+    return m;
+}
+
 class MachineHostTest : public ::testing::Test {
 protected:
     MachineHostTest() { setUp("nc"); }
     ~MachineHostTest() override { unsetenv("TMPDIR"); }
     void setUp(const std::string& folder) {
-        fs::create_directories(dir.file(folder));
-        config.name = "mill-1";
-        config.port = "/dev/memory";
+        config = machineIn(dir, "mill-1", folder);
         config.dataBits = 8;
         config.parity = 'n';
         config.code = TapeCode::Auto;
-        config.folder = dir.file(folder);
-        config.incoming = dir.file(folder + "/incoming");
-        config.request = kDefaultRequest;
         records.clear();
     }
     void start() {
@@ -341,6 +359,186 @@ TEST_F(MachineHostTest, ContinuousReceptionEndsAfterItsQuietSpellOrAsPartialAtTh
     EXPECT_EQ(incoming("O7.nc.partial"), "O7\r\nG2\r\n");
     EXPECT_EQ(outcomes("receive"), (Names{"stored", "partial"}));
     EXPECT_EQ(files(), (Names{"O6.nc", "O7.nc.partial"}));
+}
+
+// An in-memory line that says when its machine has let it go.
+class KeptPort : public MemorySerialPort {
+public:
+    explicit KeptPort(bool& released) : m_released(released) {}
+    ~KeptPort() override { m_released = !open; }
+
+private:
+    bool& m_released;
+};
+
+class ShopReloadTest : public ::testing::Test {
+protected:
+    void run(int ms) {
+        for (int t = 0; t < ms; t += 5) {
+            shop.runOnce(-1, 0);
+            clock.advance(5);
+        }
+    }
+    size_t opens(const std::string& name) const {
+        const MemorySerialPort* port = ports.at(name);
+        return std::count_if(port->calls.begin(), port->calls.end(),
+                             [](const MemorySerialPort::Call& c) { return c.op == "open"; });
+    }
+
+    test::TempDir dir;
+    FakeClock clock;
+    Journal journal;
+    std::map<std::string, MemorySerialPort*> ports;  // by device; the last one made
+    std::map<std::string, bool> released;            // closed and given up
+    Shop shop{clock, journal, [this](const std::string& device) {
+                  const std::string name = device.substr(5);
+                  auto port = std::make_unique<KeptPort>(released[name]);
+                  ports[name] = port.get();
+                  return port;
+              }};
+};
+
+TEST_F(ShopReloadTest, ChangedMachinesFinishFirstAndKeepTheirLineTheOthersAreUntouched) {
+    ShopConfig first;
+    first.machines = {machineIn(dir, "mill", "a"), machineIn(dir, "lathe", "b"),
+                      machineIn(dir, "drill", "d")};
+    shop.apply(first);
+    run(100);
+    MemorySerialPort* mill = ports.at("mill");
+    MemorySerialPort* drill = ports.at("drill");
+    mill->queueInput("%\r\nO1\r\nG01 X1\r\n");
+    drill->queueInput("%\r\nO4\r\n");
+    run(1000);
+
+    ShopConfig second;
+    second.machines = {machineIn(dir, "mill", "c"), machineIn(dir, "drill", "d"),
+                       machineIn(dir, "saw", "e")};
+    shop.apply(second);
+    run(500);
+    // The mill's program, begun under the old settings, ends there.
+    mill->queueInput("M30\r\n%");
+    drill->queueInput("G00 X4\r\n%");
+    run(3000);
+    EXPECT_EQ(fileBytes(dir.file("a/incoming/O1.nc")), "%\r\nO1\r\nG01 X1\r\nM30\r\n%");
+    EXPECT_EQ(fileBytes(dir.file("d/incoming/O4.nc")), "%\r\nO4\r\nG00 X4\r\n%");
+
+    // Then it runs with the new ones, on the line it had, and the machine
+    // that was removed has let its line go.
+    mill->queueInput("%\r\nO2\r\n%");
+    run(2000);
+    EXPECT_EQ(fileBytes(dir.file("c/incoming/O2.nc")), "%\r\nO2\r\n%");
+    EXPECT_EQ(ports.at("mill"), mill);
+    EXPECT_EQ(opens("mill"), 1u);
+    EXPECT_EQ(opens("drill"), 1u);
+    EXPECT_TRUE(released["lathe"]);
+    EXPECT_FALSE(released["mill"]);
+    EXPECT_TRUE(ports.at("saw")->open);
+    std::vector<std::string> names;
+    for (const MachineState& s : shop.states()) names.push_back(s.name + ": " + s.state);
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"mill: listening", "drill: listening", "saw: listening"}));
+}
+
+// The line a machine keeps while engines come and go on it: engines do not
+// reset it, an answer waits for the machine's DC1, and a machine that sends
+// faster than its programs are taken is held. (That a reception reads through
+// its closing mark and no further, the shop host's cases prove.)
+
+std::array<bool, 256> isoMarks() {
+    std::array<bool, 256> marks{};
+    marks['%'] = true;
+    return marks;
+}
+
+// 9600 baud, even parity, 7 data bits, 2 stop bits on port 1.
+const SerialCodes kLine{1, 12, 24, 2, 4};
+
+class LineKeeperTest : public ::testing::Test {
+protected:
+    LineKeeperTest() {
+        auto port = std::make_unique<MemorySerialPort>();
+        line = port.get();
+        keeper = std::make_unique<LineKeeper>(std::move(port), clock);
+        EXPECT_TRUE(keeper->openLine(kLine));
+        line->calls.clear();
+    }
+    std::string read(int len = kReadBufferSize) {
+        char buffer[kReadBufferSize];
+        int n = keeper->sio_read(1, buffer, len);
+        return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
+    }
+    FakeClock clock;
+    MemorySerialPort* line = nullptr;
+    std::unique_ptr<LineKeeper> keeper;
+};
+
+TEST_F(LineKeeperTest, AnEngineComingAndGoingLeavesTheLineAndItsBytesAlone) {
+    test::TempDir dir;
+    ReceivedFile(dir.file("r.nc")).prepare();
+    Settings settings;
+    line->queueInput("%\r\nO1\r\n%");
+    ASSERT_TRUE(keeper->pull());
+    {
+        test::RecordingView view;
+        ReceiveEngine engine(*keeper, clock, view, settings, kLine);
+        ASSERT_TRUE(engine.open(dir.file("r.nc")));
+        engine.quitPressed();
+        for (int i = 0; i < 300 && !engine.closed(); ++i) {
+            clock.advance(10);
+            engine.step();
+        }
+        ASSERT_TRUE(engine.closed());
+    }
+    // Neither the engine's flush nor its close reached the line, and the
+    // same parameters were not set again.
+    for (const MemorySerialPort::Call& call : line->calls) {
+        EXPECT_NE(call.op, "flush");
+        EXPECT_NE(call.op, "close");
+        EXPECT_NE(call.op, "ioctl");
+    }
+    EXPECT_TRUE(line->open);
+    EXPECT_EQ(keeper->held(), "%\r\nO1\r\n%");
+}
+
+TEST_F(LineKeeperTest, AnAnswerWaitingForDc1LeavesAPunchedProgramOnTheLine) {
+    keeper->beginEngine(LineKeeper::Limit::BeforeProgramStart, isoMarks());
+    line->queueInput({0, 0, '%', '\r', '\n'});
+    PollState poll;
+    PollPort(*keeper, 1, false, poll);
+    EXPECT_TRUE(keeper->limitReached());
+    EXPECT_EQ(poll.startSignal, 0);
+    EXPECT_EQ(keeper->held(), "%\r\n");
+
+    // Once the machine has said DC1 it reads; a "%" after it is its business.
+    keeper->dropHeld(3);
+    keeper->beginEngine(LineKeeper::Limit::BeforeProgramStart, isoMarks());
+    line->queueInput({kDC1, '%', kDC3});
+    PollPort(*keeper, 1, false, poll);
+    EXPECT_FALSE(keeper->limitReached());
+    EXPECT_EQ(poll.startSignal, 1);
+    EXPECT_EQ(poll.xoffHold, 1);
+}
+
+TEST_F(LineKeeperTest, AMachineThatSendsFasterThanItsProgramsAreTakenIsHeldAtTheBound) {
+    std::string flood;
+    for (int i = 0; flood.size() < 3 * LineKeeper::kMaxHeld; ++i)
+        flood += "%\r\nO" + std::to_string(i) + "\r\n%\r\n";
+    for (size_t at = 0; at < flood.size(); at += kReadBufferSize)
+        line->queueInput(std::string_view(flood).substr(at, kReadBufferSize));
+    ASSERT_TRUE(keeper->pull(SIZE_MAX));
+    EXPECT_LE(keeper->held().size(), LineKeeper::kMaxHeld + kReadBufferSize);
+    EXPECT_EQ(line->written, std::string(1, kDC3));
+    // An engine's DC1 does not let the machine go; taking half of it does.
+    keeper->beginEngine(LineKeeper::Limit::None, isoMarks());
+    EXPECT_EQ(keeper->sio_putch(1, kDC1), SIO_OK);
+    std::string taken;
+    while (keeper->held().size() > LineKeeper::kMaxHeld / 2 + kReadBufferSize) taken += read();
+    EXPECT_EQ(line->written, std::string(1, kDC3));
+    taken += read();
+    EXPECT_EQ(line->written, (std::string{kDC3, kDC1}));
+    // Nothing is lost on the way.
+    while (keeper->pull(SIZE_MAX) && !keeper->held().empty()) taken += read();
+    EXPECT_EQ(taken, flood);
 }
 
 }  // namespace

@@ -4,9 +4,7 @@
 if(TARGET fbx_shop)
     fbx_add_gtest(shop_config_test SOURCES shop_config_test.cpp LIBS fbx_shop)
     fbx_add_gtest(request_names_test SOURCES request_names_test.cpp LIBS fbx_shop)
-    fbx_add_gtest(line_keeper_test SOURCES line_keeper_test.cpp LIBS fbx_shop)
     fbx_add_gtest(machine_host_test SOURCES machine_host_test.cpp LIBS fbx_shop)
-    fbx_add_gtest(shop_reload_test SOURCES shop_reload_test.cpp LIBS fbx_shop)
 endif()
 
 # End to end: the service with a shop of simulated machines on pseudo-terminals.

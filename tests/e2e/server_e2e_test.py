@@ -37,10 +37,6 @@ def eia_program(number, lines):
     return ("%%\nO%d\n%sM30\n%%" % (number, body)).encode()
 
 
-def request(name, word="LOAD"):
-    return ("%%\r\n(%s %s)\r\n%%" % (word, name)).encode()
-
-
 def crc(data):
     return "%08x" % zlib.crc32(data)
 
@@ -174,7 +170,7 @@ class ShopTest(unittest.TestCase):
             if i == 1:  # a small controller buffer: the answer goes out paced by DC3/DC1
                 extra = ["--buffer", 256, "--drain", 600]
             shop.machine(name, [(iso_program(1000 + i, 40 + i), False), (eia_program(2000 + i, 30 + i), True),
-                                (request("O%d" % (5000 + i)), False)],
+                                (b"%%\r\n(LOAD O%d)\r\n%%" % (5000 + i), False)],
                          "--baud", 9600, "--then-receive", "--start-dc1", "--idle", 6,
                          "--out", shop.path(name, "answer.nc"), *extra)
         shop.start()
