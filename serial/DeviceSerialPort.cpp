@@ -29,6 +29,7 @@ int DeviceSerialPort::sio_open(int port) {
                                             : "\"" + m_device + "\": " + name.why);
             return SIO_BADPORT;
     }
+    m_port->setWriteWaits(m_writesWait);
     const int rc = m_port->sio_open(port);
     m_open = rc == SIO_OK;
     return rc;
@@ -75,6 +76,15 @@ int DeviceSerialPort::sio_lstatus(int port) {
 
 void DeviceSerialPort::waitForInput(int timeoutMs) {
     if (m_open) m_port->waitForInput(timeoutMs);
+}
+
+void DeviceSerialPort::setWriteWaits(bool waits) {
+    m_writesWait = waits;
+    if (m_port) m_port->setWriteWaits(waits);
+}
+
+int DeviceSerialPort::writableInMs() const {
+    return m_open ? m_port->writableInMs() : 0;
 }
 
 int DeviceSerialPort::nativeHandle() const {

@@ -33,6 +33,8 @@ public:
     int sio_read(int port, char* buf, int len) override;
     int sio_lstatus(int port) override;
     void waitForInput(int timeoutMs) override;
+    void setWriteWaits(bool waits) override;
+    int writableInMs() const override;
     int nativeHandle() const override;
     std::string lastError() const override;
 
@@ -46,6 +48,7 @@ private:
     std::string m_device;
     DeviceKind m_kind = DeviceKind::Invalid;
     bool m_open = false;
+    bool m_writesWait = true;
     std::string m_lastError;
 };
 

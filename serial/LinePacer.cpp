@@ -24,6 +24,11 @@ void LinePacer::wrote(std::int64_t nowUs) {
     m_busyUntilUs = std::max(m_busyUntilUs, nowUs) + m_charUs;
 }
 
+int LinePacer::roomInMs(std::int64_t nowUs) const {
+    if (waitUs(nowUs) == 0) return 0;
+    return static_cast<int>(std::max<std::int64_t>(1, (m_busyUntilUs - nowUs - m_charUs) / 1000));
+}
+
 int LinePacer::queued(std::int64_t nowUs) const {
     if (!paced() || m_busyUntilUs <= nowUs) return 0;
     return static_cast<int>((m_busyUntilUs - nowUs + m_charUs - 1) / m_charUs);

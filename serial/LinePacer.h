@@ -27,6 +27,10 @@ public:
     std::int64_t waitUs(std::int64_t nowUs) const;
     // One character was written at nowUs.
     void wrote(std::int64_t nowUs);
+    // Milliseconds (at least 1) until all but one of the queued characters
+    // are through, when there is no room now; else 0. A host that never
+    // waits in a write tries again then and finds room for several.
+    int roomInMs(std::int64_t nowUs) const;
     // Characters still queued on the line at nowUs.
     int queued(std::int64_t nowUs) const;
     // The output was discarded: nothing is queued any more.

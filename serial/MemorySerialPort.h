@@ -51,7 +51,9 @@ public:
     int lineStatusReads = 0;
     bool open = false;
     int waits = 0;
+    bool writesWait = true;  // as the host last set it
 
+    void setWriteWaits(bool waits) override { writesWait = waits; }
     int sio_open(int port) override;
     int sio_close(int port) override;
     int sio_ioctl(int port, int baud, int mode) override;

@@ -354,7 +354,7 @@ int NetworkSerialPort::sio_putch(int port, int term) {
         if (pump() != SIO_OK && m_input.empty()) return SIO_PORTLOST;
         if (m_session.suspended()) return SIO_WRITETIMEOUT;
     }
-    if (!m_pacer.takeTurn(kPaceWaitUs)) return SIO_WRITETIMEOUT;
+    if (!m_pacer.takeTurn(m_writesWait ? kPaceWaitUs : 0)) return SIO_WRITETIMEOUT;
     const auto byte = static_cast<std::uint8_t>(term);
     if (telnet())
         m_session.appendData(byte, m_pending);

@@ -32,8 +32,8 @@ namespace fbx {
 // Waits: sio_open waits up to kConnectMs for the connection and up to
 // kAnswerMs for the COM port option; sio_ioctl up to kAnswerMs for the
 // server's answers; sio_close up to kCloseMs for the last bytes to go out.
-// Everything else returns at once, or within kPaceWaitUs in a write. One
-// thread.
+// Everything else returns at once, or within kPaceWaitUs in a write (at once
+// for a host that set no waiting). One thread.
 class NetworkSerialPort : public SerialPort {
 public:
     explicit NetworkSerialPort(DeviceName device);
@@ -50,6 +50,8 @@ public:
     int sio_read(int port, char* buf, int len) override;
     int sio_lstatus(int port) override;
     void waitForInput(int timeoutMs) override;
+    void setWriteWaits(bool waits) override { m_writesWait = waits; }
+    int writableInMs() const override { return m_pacer.roomInMs(LinePacer::nowUs()); }
     int nativeHandle() const override { return m_fd; }
     std::string lastError() const override { return m_lastError; }
 
@@ -87,6 +89,7 @@ private:
     std::string m_input;    // data received and not read yet
     std::string m_pending;  // bytes for the server not sent yet
     LinePacer m_pacer;
+    bool m_writesWait = true;
     std::string m_lastError;
 };
 

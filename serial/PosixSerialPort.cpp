@@ -269,7 +269,7 @@ int PosixSerialPort::sio_flush(int port, int func) {
 }
 
 bool PosixSerialPort::waitForQueueRoom() {
-    const long deadline = nowMs() + kWriteWaitMs;
+    const long deadline = nowMs() + (m_writesWait ? kWriteWaitMs : 0);
     for (;;) {
         int queued = 0;
         if (ioctl(m_fd, TIOCOUTQ, &queued) != 0 || queued < kMaxQueuedOnUart) return true;
@@ -283,9 +283,9 @@ bool PosixSerialPort::waitForQueueRoom() {
 int PosixSerialPort::sio_putch(int port, int term) {
     if (!isOpen(port)) return SIO_BADPORT;
     if (!m_isPty && !waitForQueueRoom()) return SIO_WRITETIMEOUT;
-    if (!m_pacer.takeTurn(kPaceWaitUs)) return SIO_WRITETIMEOUT;
+    if (!m_pacer.takeTurn(m_writesWait ? kPaceWaitUs : 0)) return SIO_WRITETIMEOUT;
     const auto byte = static_cast<unsigned char>(term);
-    const long deadline = nowMs() + kWriteWaitMs;
+    const long deadline = nowMs() + (m_writesWait ? kWriteWaitMs : 0);
     for (;;) {
         ssize_t n = ::write(m_fd, &byte, 1);
         if (n == 1) {

@@ -65,6 +65,8 @@ public:
     int sio_read(int port, char* buf, int len) override;
     int sio_lstatus(int port) override;
     void waitForInput(int timeoutMs) override;
+    void setWriteWaits(bool waits) override { m_writesWait = waits; }
+    int writableInMs() const override { return m_pacer.roomInMs(LinePacer::nowUs()); }
     int nativeHandle() const override { return m_fd; }
     std::string lastError() const override { return m_lastError; }
 
@@ -97,6 +99,7 @@ private:
     termios m_saved{};
     long m_charTimeUs = 1000;
     LinePacer m_pacer;
+    bool m_writesWait = true;
     std::string m_device;
     std::string m_lastError;
 };

@@ -57,6 +57,13 @@ public:
     // Returns at once for ports with nothing to wait on.
     virtual void waitForInput(int timeoutMs) = 0;
 
+    // For a host that serves many lines from one thread: with false, a write
+    // never waits for the line's pace or queue (it answers SIO_WRITETIMEOUT
+    // at once), and writableInMs() says when to try again.
+    virtual void setWriteWaits(bool) {}
+    // Milliseconds until the line has room for several more characters; 0
+    // when a write may go now.
+    virtual int writableInMs() const { return 0; }
     // The descriptor a window's event loop may watch, or -1.
     virtual int nativeHandle() const { return -1; }
 

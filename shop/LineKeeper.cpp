@@ -16,7 +16,11 @@ constexpr int kLinePort = 1;
 }  // namespace
 
 LineKeeper::LineKeeper(std::unique_ptr<SerialPort> line, const Clock& clock)
-    : m_line(std::move(line)), m_clock(clock) {}
+    : m_line(std::move(line)), m_clock(clock) {
+    // The service's one thread never sleeps in a write: a paced line says
+    // when it has room again instead.
+    m_line->setWriteWaits(false);
+}
 
 LineKeeper::~LineKeeper() { closeLine(); }
 

@@ -38,8 +38,10 @@ namespace fbx::shop {
 // meanwhile; an engine's own DC1 (or DTR on) does not end that hold.
 //
 // Writes never wait on the line: while the line cannot take a byte at once
-// (its queue is full, or on a UART holds a few characters already) a write
-// answers SIO_WRITETIMEOUT and the engine tries the byte again later.
+// (its queue is full, on a UART it holds a few characters already, or a
+// paced line is a few characters ahead of its baud rate) a write answers
+// SIO_WRITETIMEOUT and the engine tries the byte again when writableInMs()
+// says.
 class LineKeeper : public SerialPort {
 public:
     LineKeeper(std::unique_ptr<SerialPort> line, const Clock& clock);
@@ -116,6 +118,7 @@ public:
     int sio_read(int port, char* buf, int len) override;
     int sio_lstatus(int port) override;
     void waitForInput(int timeoutMs) override;
+    int writableInMs() const override { return m_line->writableInMs(); }
     int nativeHandle() const override { return m_line->nativeHandle(); }
     std::string lastError() const override;
 

@@ -389,7 +389,10 @@ Wake MachineHost::waitAfter(const StepResult& r, bool moved, std::int64_t now) c
         const std::int64_t longest = m_config.handshake == "Brix" ? 20 : 1000;
         return {m_line->handle(), now + std::max<std::int64_t>(r.waitMs, longest)};
     }
-    return {-1, now + r.waitMs};
+    // A paced line that took all it may for now has room again after a few
+    // character times.
+    const int room = m_line->writableInMs();
+    return {-1, now + (room > 0 ? std::min(r.waitMs, room) : r.waitMs)};
 }
 
 Wake MachineHost::serviceReceiving(std::int64_t now) {

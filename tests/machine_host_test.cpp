@@ -490,7 +490,8 @@ TEST_F(LineKeeperTest, AnEngineComingAndGoingLeavesTheLineAndItsBytesAlone) {
         ASSERT_TRUE(engine.closed());
     }
     // Neither the engine's flush nor its close reached the line, and the
-    // same parameters were not set again.
+    // same parameters were not set again; no write sleeps in the service.
+    EXPECT_FALSE(line->writesWait);
     for (const MemorySerialPort::Call& call : line->calls) {
         EXPECT_NE(call.op, "flush");
         EXPECT_NE(call.op, "close");

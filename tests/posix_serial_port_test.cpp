@@ -190,6 +190,24 @@ TEST_F(Line, EveryByteBothWaysUntilThePeerIsGone) {
     EXPECT_NE(m_port.lastError().find(m_slave), std::string::npos);
 }
 
+// Paced at 9600 baud for a host that may not wait: a write a few characters
+// ahead of the line is refused at once (never slept on), and the line says
+// when it has room for more.
+TEST_F(Line, APacedWriteThatMayNotWaitIsRefusedAndToldWhenToComeBack) {
+    setenv(kPacePtyVariable, "1", 1);
+    m_port.setWriteWaits(false);
+    open(12);
+    unsetenv(kPacePtyVariable);
+    int taken = 0;
+    while (taken < 100 && m_port.sio_putch(1, 'X') == SIO_OK) ++taken;
+    EXPECT_LT(taken, 100);
+    const int room = m_port.writableInMs();
+    ASSERT_GE(room, 1);
+    usleep(room * 1000);
+    EXPECT_EQ(m_port.sio_putch(1, 'Y'), SIO_OK);
+    EXPECT_EQ(machineReads(taken + 1), std::string(taken, 'X') + "Y");
+}
+
 // While a transfer owns the line, neither this program nor another one opens
 // it again (a terminal program started by mistake would take the machine's
 // bytes).
