@@ -23,8 +23,10 @@ import os
 import pathlib
 import re
 import shutil
+import struct
 import subprocess
 import tempfile
+import termios
 import time
 import unittest
 
@@ -134,11 +136,14 @@ class UartGuest(unittest.TestCase):
         if cls.mark("receive-ready", left()) is not None:
             cls.line.to_punch = PUNCH
         # What the guest sends on the card is taken as it comes up to 2000
-        # bytes, then nothing for a while (the driver's queue fills); at 12000
+        # bytes, then nothing until the pipe is full and for a second more
+        # (the driver's queue fills, however slowly the guest runs); at 12000
         # the card leaves the running guest (ACPI hot-unplug), pulled through
         # QEMU's monitor on its standard input.
+        in_pipe = lambda: struct.unpack("i", fcntl.ioctl(cls.card.fd, termios.FIONREAD, b"\0" * 4))[0]
         if cls.card.read_until(lambda r: len(r) >= 2000 or over(), left()) and not over():
-            time.sleep(2.5)
+            until(lambda: in_pipe() >= 4096 or over(), left())
+            time.sleep(1)
             cls.card.read_until(lambda r: len(r) >= 12000 or over(), left())
             cls.qemu.stdin.write(b"device_del card\n")
             cls.qemu.stdin.flush()
