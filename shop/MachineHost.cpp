@@ -196,14 +196,27 @@ void MachineHost::recoverLeftover() {
 
 Wake MachineHost::service() {
     const std::int64_t now = m_clock.nowMs();
+    // The DC1 that lets the machine go, when the line could not take it.
+    if (m_releaseOwed)
+        m_releaseOwed = m_line->lineOpen() && m_line->sio_putch(1, kDC1) == SIO_WRITETIMEOUT;
+    Wake wake;
     switch (m_phase) {
-        case Phase::Closed: return serviceClosed(now);
-        case Phase::Listening: return serviceListening(now);
-        case Phase::Receiving: return serviceReceiving(now);
-        case Phase::Answering: return serviceAnswering(now);
+        case Phase::Closed:
+            wake = serviceClosed(now);
+            break;
+        case Phase::Listening:
+            wake = serviceListening(now);
+            break;
+        case Phase::Receiving:
+            wake = serviceReceiving(now);
+            break;
+        case Phase::Answering:
+            wake = serviceAnswering(now);
+            break;
         case Phase::Done: break;
     }
-    return {};
+    if (m_releaseOwed && (wake.atMs < 0 || wake.atMs > now + 5)) wake.atMs = now + 5;
+    return wake;
 }
 
 void MachineHost::terminate() {
@@ -434,7 +447,7 @@ Wake MachineHost::serviceReceiving(std::int64_t now) {
 void MachineHost::releaseMachine() {
     // The quit path leaves the machine held (XOFF, or DTR off with "Brix");
     // the line stays open, so the host lets it go on.
-    m_line->sio_putch(1, kDC1);
+    m_releaseOwed = m_line->sio_putch(1, kDC1) == SIO_WRITETIMEOUT;
     m_line->sio_DTR(1, 1);
 }
 

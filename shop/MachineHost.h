@@ -144,6 +144,7 @@ private:
     bool m_terminating = false;
     bool m_retiring = false;
     bool m_engineAbandoned = false;
+    bool m_releaseOwed = false;  // releaseMachine()'s DC1 still to go
     std::string m_cut;  // why a transfer was ended early, for the journal
     bool m_eia = false;  // tape code of the current or last program
     bool m_everOpen = false;

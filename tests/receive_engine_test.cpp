@@ -52,9 +52,15 @@ TEST_F(Receive, ContinuousModeKeepsEverythingUntilTheOperatorSaves) {
     machineSends("G01 X1\r\n");
     machineSends(std::string("M3\0", 3) + "0\r\n");
     EXPECT_EQ(port.written, "\x13\x11\x13\x11");
+    // A DC1 the line cannot take at once goes out at the next step.
+    port.onPut = [&](std::uint8_t b) { port.timeOutWrites(b == 0x13); };
+    machineSends("G04\r\n");
+    EXPECT_EQ(port.written, "\x13\x11\x13\x11\x13");
+    step(1);
+    EXPECT_EQ(port.written, "\x13\x11\x13\x11\x13\x11");
     e.quitPressed();
     ASSERT_EQ(view.askedTexts(), (Texts{"Quit receiving?", "Data saving"}));
-    EXPECT_EQ(file(), "\r\nG01 X1\r\nM30\r\n");
+    EXPECT_EQ(file(), "\r\nG01 X1\r\nM30\r\nG04\r\n");
     EXPECT_EQ(e.outcome(), Outcome::Saved);
 }
 

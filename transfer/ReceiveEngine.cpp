@@ -57,10 +57,12 @@ void ReceiveEngine::onCloseTimer() {
 }
 
 bool ReceiveEngine::putControl(std::uint8_t byte) {
-    if (put(byte) == SIO_PORTLOST) {
+    const int rc = put(byte);
+    if (rc == SIO_PORTLOST) {
         m_lost = true;
         return false;
     }
+    if (byte == 17) m_dc1Owed = rc != SIO_OK;
     return true;
 }
 
@@ -75,6 +77,7 @@ StepResult ReceiveEngine::doStep() {
         result.waitMs = 50;
         return result;
     }
+    if (m_dc1Owed && !putControl(17)) return result;
     const std::int64_t now = m_clock.nowMs();
     if (now < m_pollFrom) {
         result.waitMs = static_cast<int>(std::min<std::int64_t>(m_pollFrom - now, 50));
@@ -111,7 +114,9 @@ StepResult ReceiveEngine::doStep() {
         // What is pending goes to the disk once it has waited a second, so
         // that a crash or a power loss costs at most that much.
         if (pendingDue(now)) appendPending();
-        result.watchPort = true;
+        // An owed DC1 is tried again within a character time or two.
+        result.watchPort = !m_dc1Owed;
+        if (m_dc1Owed) result.waitMs = 1;
         if (!m_pendingText.empty())
             result.waitMs = static_cast<int>(
                 std::clamp<std::int64_t>(m_pendingSinceMs + kQuietWriteMs - now, 1, result.waitMs));

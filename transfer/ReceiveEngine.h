@@ -87,6 +87,8 @@ private:
     // Ends the reception as the operator's OK to "Quit receiving?" does.
     void quit(bool askFirst);
     void saveAfterLoss();
+    // False once the line is lost. A DC1 the line cannot take now is owed
+    // and tried again at each step: the machine stays held until it goes.
     bool putControl(std::uint8_t byte);
 
     ReceivedFile m_file{""};
@@ -94,6 +96,7 @@ private:
     std::string m_pendingText;
     std::int64_t m_receivedTotal = 0;
     bool m_receiveStarted = false;
+    bool m_dc1Owed = false;
     int m_receiveStop = 0;
     int m_stopRequested = 0;
     std::int64_t m_pollFrom = 0;
