@@ -10,8 +10,7 @@ import signal
 import termios
 import unittest
 
-from linepeers import (PATHS, Rfc2217Peer, Scratch, Ser2net, SimulatedMachine, as_hardware, have,
-                       main, program, until)
+from linepeers import PATHS, Rfc2217Peer, Scratch, Ser2net, SimulatedMachine, as_hardware, have, main, program, until
 
 # Every byte value needs 8 data bits; pyserial cannot set 7 on the
 # pseudo-terminal behind its server. Two stop bits, so that the setting is
@@ -71,8 +70,7 @@ class DeviceServers(Scratch):
                              "--baud", 57600, "--bits", 11, "--wait", 0.5, "--leader", 5000)
                 # Continuous mode: everything is in the file after a quiet
                 # second; the operator's quit then saves it as it is.
-                self.assertTrue(until(lambda: self.read(got) == received, 60),
-                                self.machine.stderr())
+                self.assertTrue(until(lambda: self.read(got) == received, 60), self.machine.stderr())
                 self.cli.process.send_signal(signal.SIGINT)
                 self.assertEqual(self.cli.wait(), 0, self.cli.stderr())
                 self.assertEqual(self.read(got), received)

@@ -84,8 +84,7 @@ def take_arguments():
     global ARGS
     parser = argparse.ArgumentParser(
         description="ferobrixlan-cli over two serial ports joined by a null-modem cable")
-    parser.add_argument("--baud", type=int, default=9600,
-                        choices=(1200, 2400, 4800, 9600, 19200, 38400, 57600))
+    parser.add_argument("--baud", type=int, default=9600, choices=(1200, 2400, 4800, 9600, 19200, 38400, 57600))
     parser.add_argument("--ptys", action="store_true",
                         help="two linked pseudo-terminals made by socat instead of ports")
     parser.add_argument("pc_port", nargs="?", help="the port ferobrixlan-cli uses")

@@ -59,8 +59,7 @@ class Machine(Scratch):
         # 100 bytes at once wait on the line for a machine that reads at 19200
         # baud: at its DC3 the rest are queued, on time; three more sent after
         # the DC3 arrived are the overrun.
-        self.start("receive", "--quiet", "--baud", 19200, "--buffer", 400, "--high", 40,
-                   "--low", 10, "--drain", 200)
+        self.start("receive", "--quiet", "--baud", 19200, "--buffer", 400, "--high", 40, "--low", 10, "--drain", 200)
         os.write(self.pc.fd, b"G" * 100)
         self.assertTrue(self.pc.read_until(lambda r: self.pc.held))
         os.write(self.pc.fd, b"XYZ")

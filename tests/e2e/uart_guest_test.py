@@ -186,8 +186,7 @@ class UartGuest(unittest.TestCase):
 
     def test_receive_is_byte_exact(self):
         self.assertEqual(self.mark("receive-rc"), "0", self.said()[-3000:])
-        self.assertEqual(self.mark("receive-md5"),
-                         "%s %d" % (hashlib.md5(RECEIVED).hexdigest(), len(RECEIVED)),
+        self.assertEqual(self.mark("receive-md5"), "%s %d" % (hashlib.md5(RECEIVED).hexdigest(), len(RECEIVED)),
                          self.said()[-3000:])
 
     def test_a_line_pulled_out_mid_send_is_lost(self):
