@@ -215,13 +215,15 @@ class EightMachinesBesideSlowWebClients(server.ShopTest):
     def tearDown(self):
         del os.environ["FEROBRIXLAN_PACE_PTY"]
         self.done.set()
-        summary = self.shop.machines["m1"].summary()
-        self.assertEqual(summary["overflow"], "0", summary)
-        self.assertLessEqual(int(summary["overrun-max"]), 4, summary)
-        self.assertIn("ferobrixlan_web_clients 64\n", self.held)
-        for s in self.clients:
-            s.close()
-        super().tearDown()
+        try:  # the service is stopped whatever these say
+            summary = self.shop.machines["m1"].summary()
+            self.assertEqual(summary["overflow"], "0", summary)
+            self.assertLessEqual(int(summary["overrun-max"]), 4, summary)
+            self.assertIn("ferobrixlan_web_clients 64\n", self.held or "")
+        finally:
+            for s in self.clients:
+                s.close()
+            super().tearDown()
 
 
 def load_tests(loader, tests, pattern):
