@@ -1,11 +1,12 @@
 #include "ProgramNames.h"
 
-#include <cerrno>
-#include <cstdlib>
 #include <fcntl.h>
-#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <unordered_map>
 
 #include "FileIo.h"
 
@@ -127,14 +128,22 @@ Status linkProgram(const std::string& dir, const std::string& base, const std::s
     if (std::string why = nameProblem(base + suffix); !why.empty())
         return Status::refused(base + suffix + ": " + why);
     // link() never replaces a file: an existing name answers EEXIST and the
-    // next number is tried.
+    // next number is tried. The plain name first, then the numbers after the
+    // last one given here, then those before it: a machine that punches the
+    // same program a thousand times costs one try per program, not a
+    // thousand (the service's one thread only).
+    static std::unordered_map<std::string, int> lastNumbers;
+    if (lastNumbers.size() > 1024) lastNumbers.clear();
+    int& last = lastNumbers[(fs::path(dir) / (base + suffix)).string()];
     Status result = Status::fileError(dir + ": no free name for " + base + suffix);
-    for (int number = 0; number < 10000; ++number) {
+    for (int i = 0; i < 10000; ++i) {
+        const int number = i == 0 ? 0 : (last + i - 1) % 9999 + 1;
         const std::string name =
             number == 0 ? base + suffix : base + "-" + std::to_string(number) + suffix;
         const std::string target = (fs::path(dir) / name).string();
         if (::link(existing.c_str(), target.c_str()) == 0) {
             storedPath = target;
+            if (number > 0) last = number;
             result = Status::ok();
             break;
         }

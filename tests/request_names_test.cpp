@@ -102,6 +102,9 @@ TEST(StoreProgram, NeverReplacesAFileAndLeavesNothingHalfWritten) {
     EXPECT_EQ(fileBytes(first), "%\r\nO7 A\r\n%");
     EXPECT_EQ(fileBytes(second), "%\r\nO7 B\r\n%");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 3);
+    fs::remove(first);  // the numbers go on from the last one given
+    ASSERT_TRUE(storeProgram(dir.path(), "O7", ".nc", "%\r\nO7 C\r\n%", first).isOk());
+    EXPECT_EQ(first, dir.file("O7-3.nc"));
     std::string refused;
     EXPECT_FALSE(storeProgram(dir.path(), "../O7", ".nc", "x", refused).isOk());
     EXPECT_FALSE(fs::exists(dir.file("../O7.nc")));
