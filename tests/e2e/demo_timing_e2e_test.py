@@ -33,9 +33,8 @@ class Demo:
         self.terminal, slave = pty.openpty()
         build = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(PATHS["machine"]))))
         self.shell = subprocess.Popen(
-            [sys.executable, "-c", SHELL, os.path.join(DEMO, "start"), build], stdin=slave,
-            stdout=slave, stderr=slave, start_new_session=True,
-            preexec_fn=lambda: fcntl.ioctl(0, termios.TIOCSCTTY, 0),
+            [sys.executable, "-c", SHELL, os.path.join(DEMO, "start"), build], stdin=slave, stdout=slave, stderr=slave,
+            start_new_session=True, preexec_fn=lambda: fcntl.ioctl(0, termios.TIOCSCTTY, 0),
             env=dict(os.environ, QT_QPA_PLATFORM="offscreen"))
         os.close(slave)
         said = b""

@@ -45,8 +45,7 @@ class Machine(Scratch):
         # released alone is not enough: the last bytes may still fill the
         # buffer to its DC3.)
         self.assertTrue(self.pc.read_until(
-            lambda r: os.path.getsize(self.path("stored.nc")) == len(data)
-            and r.count(DC1) == r.count(DC3) + 2))
+            lambda r: os.path.getsize(self.path("stored.nc")) == len(data) and r.count(DC1) == r.count(DC3) + 2))
         self.pc.close()  # the machine ends and sums up
         s = self.machine.summary()
         self.assertEqual(self.read("stored.nc"), data)

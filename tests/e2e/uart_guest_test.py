@@ -60,8 +60,7 @@ EIGHT_BITS = {"dataBits": 8, "parity": "n", "stopBits": 1}
 STEPS = {  # the files and the settings of each transfer in the plan
     "send": ({"prog.nc": SEND, "ferobrixlan.ports": b"1=/dev/ttyS1\n"}, {}),
     "receive": ({"ferobrixlan.ports": b"1=/dev/ttyS1\n"}, dict(EIGHT_BITS, mode="Data In/Out")),
-    "drop": ({"prog.nc": DROP, "ferobrixlan.ports": b"1=/dev/ttyS2\n"},
-             dict(EIGHT_BITS, baudRate=57600)),
+    "drop": ({"prog.nc": DROP, "ferobrixlan.ports": b"1=/dev/ttyS2\n"}, dict(EIGHT_BITS, baudRate=57600)),
 }
 
 
