@@ -199,24 +199,24 @@ Wake MachineHost::service() {
     // The DC1 that lets the machine go, when the line could not take it.
     if (m_releaseOwed)
         m_releaseOwed = m_line->lineOpen() && m_line->sio_putch(1, kDC1) == SIO_WRITETIMEOUT;
-    Wake wake;
-    switch (m_phase) {
-        case Phase::Closed:
-            wake = serviceClosed(now);
-            break;
-        case Phase::Listening:
-            wake = serviceListening(now);
-            break;
-        case Phase::Receiving:
-            wake = serviceReceiving(now);
-            break;
-        case Phase::Answering:
-            wake = serviceAnswering(now);
-            break;
-        case Phase::Done: break;
-    }
+    Wake wake = servicePhase(now);
     if (m_releaseOwed && (wake.atMs < 0 || wake.atMs > now + 5)) wake.atMs = now + 5;
     return wake;
+}
+
+Wake MachineHost::servicePhase(std::int64_t now) {
+    switch (m_phase) {
+        case Phase::Closed:
+            return serviceClosed(now);
+        case Phase::Listening:
+            return serviceListening(now);
+        case Phase::Receiving:
+            return serviceReceiving(now);
+        case Phase::Answering:
+            return serviceAnswering(now);
+        case Phase::Done: break;
+    }
+    return {};
 }
 
 void MachineHost::terminate() {

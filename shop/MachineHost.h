@@ -99,6 +99,7 @@ private:
 
     void start();
     void recoverLeftover();
+    Wake servicePhase(std::int64_t now);
     Wake serviceClosed(std::int64_t now);
     Wake serviceListening(std::int64_t now);
     Wake serviceReceiving(std::int64_t now);
